@@ -1,0 +1,226 @@
+#include "AlsaPlaybackDevice.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format,
+                             AlsaPlaybackDevice** device)
+{
+    *device = nullptr;
+    if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 ||
+        format.nChannels == 0 || format.nBlockAlign != format.nChannels * 2) {
+        return WAVERR_BADFORMAT;
+    }
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, pcmName, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+        return MMSYSERR_NODRIVER;
+    }
+    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0) {
+        snd_pcm_close(pcm);
+        return MMSYSERR_NODRIVER;
+    }
+    auto* opened = new AlsaPlaybackDevice(pcm, wakeFd, format.nBlockAlign);
+    const int result = opened->Configure(format);
+    if (result != MMSYSERR_NOERROR) {
+        delete opened;
+        return result;
+    }
+    *device = opened;
+    return MMSYSERR_NOERROR;
+}
+
+AlsaPlaybackDevice::AlsaPlaybackDevice(snd_pcm_t* pcm, int wakeFd, unsigned frameBytes)
+    : m_pcm(pcm), m_wakeFd(wakeFd), m_frameBytes(frameBytes)
+{
+}
+
+AlsaPlaybackDevice::~AlsaPlaybackDevice()
+{
+    Stop();
+    snd_pcm_close(m_pcm);
+    close(m_wakeFd);
+}
+
+int AlsaPlaybackDevice::Configure(const WaveFormatEx& format)
+{
+    snd_pcm_hw_params_t* hw = nullptr;
+    snd_pcm_hw_params_alloca(&hw);
+    unsigned bufferTime = kBufferMicroseconds;
+    unsigned periodTime = kPeriodMicroseconds;
+    if (snd_pcm_hw_params_any(m_pcm, hw) < 0 ||
+        snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
+        snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE) < 0 ||
+        snd_pcm_hw_params_set_channels(m_pcm, hw, format.nChannels) < 0 ||
+        snd_pcm_hw_params_set_rate_resample(m_pcm, hw, 1) < 0 ||
+        snd_pcm_hw_params_set_rate(m_pcm, hw, format.nSamplesPerSec, 0) < 0 ||
+        snd_pcm_hw_params_set_buffer_time_near(m_pcm, hw, &bufferTime, nullptr) < 0 ||
+        snd_pcm_hw_params_set_period_time_near(m_pcm, hw, &periodTime, nullptr) < 0 ||
+        snd_pcm_hw_params(m_pcm, hw) < 0) {
+        return WAVERR_BADFORMAT;
+    }
+    snd_pcm_hw_params_get_buffer_size(hw, &m_bufferFrames);
+    snd_pcm_hw_params_get_period_size(hw, &m_periodFrames, nullptr);
+
+    snd_pcm_sw_params_t* sw = nullptr;
+    snd_pcm_sw_params_alloca(&sw);
+    if (snd_pcm_sw_params_current(m_pcm, sw) < 0 ||
+        snd_pcm_sw_params_set_start_threshold(m_pcm, sw, m_bufferFrames) < 0 ||
+        snd_pcm_sw_params_set_avail_min(m_pcm, sw, m_periodFrames) < 0 ||
+        snd_pcm_sw_params(m_pcm, sw) < 0) {
+        return WAVERR_BADFORMAT;
+    }
+    const int pcmFds = snd_pcm_poll_descriptors_count(m_pcm);
+    if (pcmFds <= 0) {
+        return MMSYSERR_NODRIVER;
+    }
+    m_pollFds.resize(static_cast<std::size_t>(pcmFds) + 1);
+    m_pollFds[0] = {m_wakeFd, POLLIN, 0};
+    return MMSYSERR_NOERROR;
+}
+
+void AlsaPlaybackDevice::Start(const char* frames, std::uint32_t bytes, std::uint32_t passes)
+{
+    Stop();
+    const snd_pcm_uframes_t frameCount = bytes / m_frameBytes;
+    if (frameCount == 0 || passes == 0 || snd_pcm_prepare(m_pcm) < 0) {
+        return;
+    }
+    m_frames = frames;
+    m_frameCount = frameCount;
+    m_position = 0;
+    m_passesLeft = passes;
+    m_stop.store(false, std::memory_order_release);
+    m_lost.store(false, std::memory_order_release);
+    m_thread = std::thread(&AlsaPlaybackDevice::Run, this);
+}
+
+void AlsaPlaybackDevice::Stop()
+{
+    if (m_thread.joinable()) {
+        m_stop.store(true, std::memory_order_release);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t woken = write(m_wakeFd, &one, sizeof one);
+        m_thread.join();
+        std::uint64_t drained = 0;
+        [[maybe_unused]] const ssize_t cleared = read(m_wakeFd, &drained, sizeof drained);
+    }
+    snd_pcm_drop(m_pcm);
+}
+
+// The playback thread: no allocation, no lock, no text.
+void AlsaPlaybackDevice::Run()
+{
+    while (!m_stop.load(std::memory_order_acquire)) {
+        if (m_passesLeft == 0) {
+            FinishPasses();
+            return;
+        }
+        if (!WriteChunk()) {
+            return;
+        }
+    }
+}
+
+// Writes up to one period from the current position, never across the
+// loop seam; false when the thread is to end.
+bool AlsaPlaybackDevice::WriteChunk()
+{
+    const snd_pcm_uframes_t chunk = std::min(m_periodFrames, m_frameCount - m_position);
+    const snd_pcm_sframes_t written =
+        snd_pcm_writei(m_pcm, m_frames + m_position * m_frameBytes, chunk);
+    if (written == -EAGAIN) {
+        return WaitForRoom();
+    }
+    if (written < 0) {
+        return Recover(written);
+    }
+    m_position += static_cast<snd_pcm_uframes_t>(written);
+    if (m_position == m_frameCount) {
+        m_position = 0;
+        --m_passesLeft;
+    }
+    if (static_cast<snd_pcm_uframes_t>(written) < chunk) {
+        return WaitForRoom();
+    }
+    return true;
+}
+
+// Sleeps until the PCM can take a period or the wake-up descriptor fires;
+// false when the thread is to end.
+bool AlsaPlaybackDevice::WaitForRoom()
+{
+    const int pcmFds = static_cast<int>(m_pollFds.size()) - 1;
+    if (snd_pcm_poll_descriptors(m_pcm, &m_pollFds[1], static_cast<unsigned>(pcmFds)) != pcmFds) {
+        return Recover(-ENODEV);
+    }
+    for (;;) {
+        const int ready = poll(m_pollFds.data(), m_pollFds.size(), -1);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0 || (m_pollFds[0].revents & POLLIN) != 0) {
+            return false;
+        }
+        unsigned short events = 0;
+        if (snd_pcm_poll_descriptors_revents(m_pcm, &m_pollFds[1], static_cast<unsigned>(pcmFds),
+                                             &events) < 0) {
+            return Recover(-ENODEV);
+        }
+        if ((events & (POLLERR | POLLNVAL | POLLHUP)) != 0) {
+            const snd_pcm_state_t state = snd_pcm_state(m_pcm);
+            if (state == SND_PCM_STATE_XRUN) {
+                return Recover(-EPIPE);
+            }
+            if (state == SND_PCM_STATE_SUSPENDED) {
+                return Recover(-ESTRPIPE);
+            }
+            return Recover(-ENODEV);
+        }
+        if ((events & POLLOUT) != 0) {
+            return true;
+        }
+    }
+}
+
+bool AlsaPlaybackDevice::WaitForWakeUp(int timeoutMs)
+{
+    const int ready = poll(m_pollFds.data(), 1, timeoutMs);
+    return ready > 0 && (m_pollFds[0].revents & POLLIN) != 0;
+}
+
+// The standard recovery: an underrun is prepared away and the loop goes on
+// from where it was; a suspend is resumed; anything else ends the thread.
+bool AlsaPlaybackDevice::Recover(snd_pcm_sframes_t error)
+{
+    bool recovered = false;
+    if (error == -EPIPE) {
+        m_underruns.fetch_add(1, std::memory_order_relaxed);
+        recovered = snd_pcm_prepare(m_pcm) >= 0;
+    } else if (error == -ESTRPIPE) {
+        int resumed;
+        while ((resumed = snd_pcm_resume(m_pcm)) == -EAGAIN) {
+            if (WaitForWakeUp(100)) {
+                return false;
+            }
+        }
+        recovered = resumed >= 0 || snd_pcm_prepare(m_pcm) >= 0;
+    }
+    if (!recovered) {
+        m_lost.store(true, std::memory_order_release);
+    }
+    return recovered;
+}
+
+// All passes are queued: let them play out, then wait for the stop.
+void AlsaPlaybackDevice::FinishPasses()
+{
+    if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED) {
+        snd_pcm_start(m_pcm);
+    }
+    while (!WaitForWakeUp(-1) && !m_stop.load(std::memory_order_acquire)) {
+    }
+}

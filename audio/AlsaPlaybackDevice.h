@@ -1,0 +1,75 @@
+#pragma once
+
+#include <alsa/asoundlib.h>
+#include <poll.h>
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "IWaveOut.h"
+
+// One open ALSA PCM and the thread that writes a caller's buffer into it
+// round and round. The thread waits in poll() on the PCM and on a wake-up
+// eventfd, so a stop reaches it at once however long the periods are.
+class AlsaPlaybackDevice : public WaveOutDevice {
+public:
+    // Long enough that the thread wakes rarely; the stop never waits for it.
+    static constexpr unsigned kBufferMicroseconds = 200000;
+    static constexpr unsigned kPeriodMicroseconds = 50000;
+
+    // Opens pcmName for the format in non-blocking mode. Returns 0 and the
+    // device, or non-zero when the PCM cannot be opened or refuses the format.
+    static int Open(const char* pcmName, const WaveFormatEx& format, AlsaPlaybackDevice** device);
+    ~AlsaPlaybackDevice() override;
+
+    AlsaPlaybackDevice(const AlsaPlaybackDevice&) = delete;
+    AlsaPlaybackDevice& operator=(const AlsaPlaybackDevice&) = delete;
+
+    // Starts looping the `bytes` bytes at `frames`, `passes` times over.
+    // Any loop already running is stopped first.
+    void Start(const char* frames, std::uint32_t bytes, std::uint32_t passes);
+    // Drops what is queued and returns once the thread no longer reads the buffer.
+    void Stop();
+
+    snd_pcm_uframes_t BufferFrames() const { return m_bufferFrames; }
+    snd_pcm_uframes_t PeriodFrames() const { return m_periodFrames; }
+    // True once the PCM failed for good (device lost) and the thread ended.
+    bool Lost() const { return m_lost.load(std::memory_order_acquire); }
+    // How many underruns the thread has recovered from.
+    unsigned Underruns() const { return m_underruns.load(std::memory_order_relaxed); }
+
+    // The header whose buffer is being played, kept for the wave output's
+    // bookkeeping of its flags.
+    WaveHeader* m_queuedHeader = nullptr;
+
+private:
+    AlsaPlaybackDevice(snd_pcm_t* pcm, int wakeFd, unsigned frameBytes);
+    int Configure(const WaveFormatEx& format);
+
+    void Run();
+    bool WriteChunk();
+    bool WaitForRoom();
+    bool WaitForWakeUp(int timeoutMs);
+    bool Recover(snd_pcm_sframes_t error);
+    void FinishPasses();
+
+    snd_pcm_t* m_pcm;
+    int m_wakeFd;
+    unsigned m_frameBytes;
+    snd_pcm_uframes_t m_bufferFrames = 0;
+    snd_pcm_uframes_t m_periodFrames = 0;
+    std::vector<pollfd> m_pollFds;  // [0] the wake-up eventfd, then the PCM's
+
+    // Read only by the thread while it runs.
+    const char* m_frames = nullptr;
+    snd_pcm_uframes_t m_frameCount = 0;
+    snd_pcm_uframes_t m_position = 0;
+    std::uint32_t m_passesLeft = 0;
+
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_lost{false};
+    std::atomic<unsigned> m_underruns{0};
+};

@@ -1,0 +1,3 @@
+#include "MessageText.h"
+
+char g_messageText[kMessageTextSize];

@@ -1,0 +1,3 @@
+#include "NoiseGenerator.h"
+
+NoiseGenerator g_noise;

@@ -1,0 +1,3 @@
+#include "SampleBuffer.h"
+
+std::int16_t g_sampleBuffer[kSampleBufferCapacity];

@@ -1,0 +1,207 @@
+#include "WaveformSynthesis.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "MessageText.h"
+#include "NumberRules.h"
+#include "SampleBuffer.h"
+#include "TextFormat.h"
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kSineAmplitude = 32767.9999;
+constexpr double kTriangleScale = 131068.0;
+constexpr std::int16_t kHighLevel = 32767;
+constexpr std::int16_t kLowLevel = -32767;
+constexpr double kShortestPulsePeriod = 100.0;
+constexpr double kPulseMessageFactor = 0.01;
+constexpr double kOneThird = 0.3333333333333333;
+constexpr double kTwoThirds = 0.6666666666666666;
+constexpr double kFiveThirds = 1.6666666666666667;
+constexpr double kSweepMessageFactor = 3.0;
+constexpr int kHoldBlock = 100;
+
+constexpr const char* kTooLongText = "exceeding pre-allocated memory, try a lower sampling rate.\n";
+constexpr const char* kUnknownWaveformText =
+    "waveform not yet defined, tell Zorv to add what you want.\n";
+constexpr const char* kPulseTooFastText = "decrease the frequency below %.3fHz";
+constexpr const char* kSweepTooLongText = "increase the frequency above %.3fHz";
+constexpr const char* kSineStatus = "This is a sine wave, %.3f Hz\n";
+constexpr const char* kTriangleStatus = "This is a triangle wave, %.3f Hz\n";
+constexpr const char* kSquareStatus = "This is a square wave, actual frequency is %.3f Hz\n";
+constexpr const char* kPulseStatus = "This is a 1:100 square pulse, actual frequency is %.3f Hz\n";
+constexpr const char* kNoiseStatus =
+    "This is whitenoise, actual frequency is %.3f Hz\n"
+    "Remember to use very LOW frequency for real white-noise. e.g. 0.05Hz.";
+constexpr const char* kHeldNoiseStatus =
+    "This is whitenoise, actual frequency is %.3f Hz\n"
+    "Remember to use very LOW frequency for real white-noise. e.g. 0.05Hz. "
+    "The highest frequency is suppressed to 1/100 of the sampling rate.";
+constexpr const char* kSweepStatus =
+    "This is a sweeping sine wave, its frequency is %.3f-%.3f Hz\n"
+    "The repeat cycle is %.3f seconds\n";
+
+void Format(const char* format, std::initializer_list<FormatArg> args = {})
+{
+    FormatText(g_messageText, kMessageTextSize, format, args);
+}
+
+SynthesisResult Refuse(const char* format, std::initializer_list<FormatArg> args = {})
+{
+    Format(format, args);
+    return SynthesisResult::Refused;
+}
+
+// Whole samples since the current cycle began: n = i*p and k = i - n/p, both
+// truncated. Where i*p lands on a whole number, i - n/p can come out a hair
+// below zero; truncation makes that 0. With p so small that it is 0.0, no
+// cycle ever completes and k is i.
+double SamplesIntoCycle(std::int32_t i, double p)
+{
+    const double n = std::trunc(i * p);
+    if (n == 0.0) {
+        return i;
+    }
+    return std::trunc(i - n / p);
+}
+
+std::int16_t TruncateSample(double value)
+{
+    return static_cast<std::int16_t>(static_cast<std::int32_t>(value));
+}
+
+void FillSine(double p, std::int32_t count)
+{
+    for (std::int32_t i = 0; i < count; ++i) {
+        g_sampleBuffer[i] = TruncateSample(std::sin((i * p) * kTwoPi) * kSineAmplitude);
+    }
+}
+
+void FillTriangle(double p, std::int32_t count)
+{
+    const double quarter = 1 / (p * 4);
+    const double threeQuarters = quarter * 3;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const double k = SamplesIntoCycle(i, p);
+        double v;
+        if (k <= quarter) {
+            v = k * p;
+        } else if (k <= threeQuarters) {
+            v = 0.5 - k * p;
+        } else {
+            v = k * p - 1;
+        }
+        g_sampleBuffer[i] = TruncateSample(v * kTriangleScale);
+    }
+}
+
+// Low for the first `lowSamples` of every cycle, `rest` after that.
+void FillTwoLevel(double p, std::int32_t count, double lowSamples, std::int16_t rest)
+{
+    for (std::int32_t i = 0; i < count; ++i) {
+        g_sampleBuffer[i] = SamplesIntoCycle(i, p) < lowSamples ? kLowLevel : rest;
+    }
+}
+
+void FillNoise(NoiseGenerator& noise, std::int32_t count)
+{
+    for (std::int32_t i = 0; i < count; ++i) {
+        g_sampleBuffer[i] = noise.Next();
+    }
+}
+
+// One draw per block of 100 samples, and one more draw for the samples left
+// over, taken even when none are left.
+void FillHeldNoise(NoiseGenerator& noise, std::int32_t count)
+{
+    const std::int32_t blocks = count / kHoldBlock;
+    std::int32_t i = 0;
+    for (std::int32_t b = 0; b < blocks; ++b) {
+        const std::int16_t value = noise.Next();
+        for (std::int32_t end = i + kHoldBlock; i < end; ++i) {
+            g_sampleBuffer[i] = value;
+        }
+    }
+    const std::int16_t last = noise.Next();
+    for (; i < count; ++i) {
+        g_sampleBuffer[i] = last;
+    }
+}
+
+void FillSweep(double p, double length, std::int32_t count)
+{
+    for (std::int32_t i = 0; i < count; ++i) {
+        const double phase = ((((i / length) + 0.5) * kTwoThirds) * i) * p * kTwoPi;
+        g_sampleBuffer[i] = TruncateSample(std::sin(phase) * kSineAmplitude);
+    }
+}
+
+SynthesisResult SynthesizeSweep(GeneratorState& s)
+{
+    const double p = s.m_cyclesPerSample;
+    s.m_sweepLength = ((100.0 / (s.m_frequency * kOneThird)) + 1.0) * s.m_sampleRate * 2;
+    s.m_sampleCount = TruncateToInt32(s.m_sweepLength);
+    // Tested on the double, so that lengths beyond the int range (or infinite
+    // ones) are refused like any other.
+    if (!(std::trunc(s.m_sweepLength) <= kSampleBufferCapacity)) {
+        return Refuse(kSweepTooLongText, {s.m_minFrequency * kSweepMessageFactor});
+    }
+    FillSweep(p, s.m_sweepLength, s.m_sampleCount);
+    Format(kSweepStatus, {s.m_frequency * kOneThird, s.m_frequency * kFiveThirds,
+                          s.m_sweepLength / s.m_sampleRate});
+    return SynthesisResult::Ready;
+}
+
+SynthesisResult SynthesizeSelected(GeneratorState& s, NoiseGenerator& noise)
+{
+    const double p = s.m_cyclesPerSample;
+    const std::int32_t count = s.m_sampleCount;
+    switch (s.m_waveform) {
+    case kSine:
+        FillSine(p, count);
+        Format(kSineStatus, {s.m_frequency});
+        return SynthesisResult::Ready;
+    case kTriangle:
+        FillTriangle(p, count);
+        Format(kTriangleStatus, {s.m_frequency});
+        return SynthesisResult::Ready;
+    case kSquare:
+        FillTwoLevel(p, count, 1 / (p + p), kHighLevel);
+        Format(kSquareStatus, {s.m_frequency});
+        return SynthesisResult::Ready;
+    case kPulse:
+        if (1.0 / p < kShortestPulsePeriod) {
+            return Refuse(kPulseTooFastText, {s.m_sampleRate * kPulseMessageFactor});
+        }
+        FillTwoLevel(p, count, 1 / (p * kShortestPulsePeriod), 0);
+        Format(kPulseStatus, {s.m_frequency});
+        return SynthesisResult::Ready;
+    case kWhiteNoise:
+        FillNoise(noise, count);
+        Format(kNoiseStatus, {s.m_sampleRate / count});
+        return SynthesisResult::Ready;
+    case kHeldWhiteNoise:
+        FillHeldNoise(noise, count);
+        Format(kHeldNoiseStatus, {s.m_sampleRate / count});
+        return SynthesisResult::Ready;
+    case kSweepingSine:
+        return SynthesizeSweep(s);
+    default:
+        return Refuse(kUnknownWaveformText);
+    }
+}
+
+}  // namespace
+
+SynthesisResult SynthesizeWaveform(GeneratorState& state, NoiseGenerator& noise)
+{
+    state.m_cyclesPerSample = state.m_frequency / state.m_sampleRate;
+    const double nominalCount = state.m_bufferSeconds * state.m_sampleRate;
+    state.m_sampleCount = TruncateToInt32(nominalCount);
+    if (!(std::trunc(nominalCount) <= kSampleBufferCapacity)) {
+        return Refuse(kTooLongText);
+    }
+    return SynthesizeSelected(state, noise);
+}

@@ -1,0 +1,241 @@
+#include "CWaveGeneratorDialog.h"
+
+#include "FrequencyScale.h"
+#include "MessageText.h"
+#include "NoiseGenerator.h"
+#include "NumberParse.h"
+#include "NumberRules.h"
+#include "ResourceIds.h"
+#include "SampleBuffer.h"
+#include "WaveformSynthesis.h"
+
+namespace {
+
+constexpr const char* kWaveformNames[] = {
+    "1) Sine",
+    "2) Triangle",
+    "3) Square",
+    "4) 1:100 pulse",
+    "5) White noise",
+    "6) 1/100 sampling rate White noise",
+    "7) 1/3-5/3*f Sweeping sine",
+};
+
+constexpr int kFrequencyTextLimit = 80;  // characters read from the box, terminator included
+constexpr double kLowestOrdinaryFrequency = 10.0;
+constexpr double kSweepTopFactor = 1.6666666666666665;
+constexpr double kSweepLimitFactor = 0.3333333333333333;
+constexpr double kSweepCorrectionFactor = 0.2;
+constexpr double kFastScrollMilliseconds = 300.0;
+
+constexpr const char* kOpenFailedText =
+    "fail to open waveOutDevice\n"
+    "Make sure that you use the same sampling rate as the recording device\n";
+constexpr const char* kCannotOpenText = "cannot open wave out device";
+constexpr const char* kStoppedText = "Stopped";
+constexpr const char* kIllegalFrequencyText = "Illegal frequency";
+constexpr const char* kTooHighText = "Frequency is too high; try less than %d";
+constexpr const char* kTooLowText = "That was too low a frequency for ordinary sound cards.";
+constexpr const char* kSweepTooHighText = "The highest frequency is too high.";
+
+}  // namespace
+
+CWaveGeneratorDialog::CWaveGeneratorDialog(IDialogWindow& window, IWaveOut& waveOut,
+                                           ITickSource& ticks)
+    : m_window(window), m_device(waveOut), m_ticks(ticks)
+{
+}
+
+int CWaveGeneratorDialog::DoModal()
+{
+    return m_window.RunModal();
+}
+
+bool CWaveGeneratorDialog::OnInitDialog()
+{
+    m_maxFrequency = kDefaultMaxFrequency;
+    m_minFrequency = kDefaultMinFrequency;
+    m_bufferSeconds = kDefaultBufferSeconds;
+    m_sampleRate = kDefaultSampleRate;
+    m_sliderSteps = kDefaultSliderSteps;
+    for (const char* name : kWaveformNames) {
+        m_window.AddListString(IDC_WAVEFORM_LIST, name);
+    }
+    m_window.SetListSelection(IDC_WAVEFORM_LIST, 0);
+    m_waveform = kSine;
+    m_window.SetScrollRange(0, m_sliderSteps);
+    m_frequency = kDefaultFrequency;
+    m_window.SetScrollPos(ScrollPosFromFrequency(*this, kDefaultFrequency));
+    ShowFrequencyInBox();
+    return true;
+}
+
+void CWaveGeneratorDialog::OnOK()
+{
+    OnStop();
+    m_window.GetDlgItemText(IDC_FREQUENCY, g_messageText, kFrequencyTextLimit);
+    m_frequency = ParseDoubleC(g_messageText);
+    m_waveform = m_window.GetListSelection(IDC_WAVEFORM_LIST);
+    // Written so that NaN is refused too: it is no frequency.
+    if (!(m_frequency > 0.0)) {
+        ShowMessage(kIllegalFrequencyText);
+        return;
+    }
+    if (m_frequency > m_maxFrequency) {
+        ShowMessage(kTooHighText, {TruncateToInt32(m_sampleRate) / 3});
+        m_frequency = m_maxFrequency;
+        m_window.SetDlgItemInt(IDC_FREQUENCY, TruncateToInt32(m_maxFrequency), true);
+    }
+    if (m_frequency < m_minFrequency && m_waveform <= kSquare) {
+        ShowMessage(kTooLowText);
+        m_frequency = kLowestOrdinaryFrequency;
+        m_window.SetDlgItemInt(IDC_FREQUENCY, 10, true);
+    }
+    if (m_waveform == kSweepingSine &&
+        m_sampleRate * kSweepLimitFactor < m_frequency * kSweepTopFactor) {
+        ShowMessage(kSweepTooHighText);
+        m_frequency = m_sampleRate * kSweepCorrectionFactor;
+        m_window.SetScrollPos(ScrollPosFromFrequency(*this, m_frequency));
+        m_window.SetDlgItemInt(IDC_FREQUENCY, TruncateToInt32(m_frequency), true);
+    }
+    if (GenerateWaveform() == 1) {
+        return;
+    }
+    if (StartOutput() == 1) {
+        ShowMessage(kCannotOpenText);
+    }
+}
+
+void CWaveGeneratorDialog::OnCancel()
+{
+    OnStop();
+    EndWithOK();
+}
+
+void CWaveGeneratorDialog::EndWithOK()
+{
+    m_window.EndDialog(IDOK);
+}
+
+void CWaveGeneratorDialog::OnStop()
+{
+    if (m_waveOut != nullptr) {
+        m_device.Reset(m_waveOut);
+        m_device.UnprepareHeader(m_waveOut, &m_waveHeader);
+        m_device.Close(m_waveOut);
+    }
+    m_waveOut = nullptr;
+    FormatText(g_messageText, kMessageTextSize, kStoppedText);
+    m_window.SetDlgItemText(IDC_STATUS, g_messageText);
+}
+
+void CWaveGeneratorDialog::OnCommand(int id)
+{
+    switch (id) {
+    case IDOK:
+        OnOK();
+        break;
+    case IDCANCEL:
+    case IDCLOSE:
+        OnCancel();
+        break;
+    case IDC_STOP:
+        OnStop();
+        break;
+    default:
+        break;
+    }
+}
+
+void CWaveGeneratorDialog::OnHScroll(unsigned code, unsigned position)
+{
+    if (code > SB_THUMBTRACK) {
+        return;
+    }
+    const bool thumb = code == SB_THUMBPOSITION || code == SB_THUMBTRACK;
+    m_frequency = thumb ? FrequencyFromScrollPos(*this, position) : SteppedFrequency(code);
+    if (m_frequency < m_minFrequency) {
+        m_frequency = m_minFrequency;
+    }
+    if (m_frequency > m_maxFrequency) {
+        m_frequency = m_maxFrequency;
+    }
+    if (code != SB_THUMBPOSITION && m_frequency == m_shownFrequency) {
+        return;
+    }
+    m_shownFrequency = m_frequency;
+    ShowFrequencyInBox();
+    m_window.SetScrollPos(ScrollPosFromFrequency(*this, m_frequency));
+    if (code != SB_THUMBTRACK) {
+        OnOK();
+    }
+}
+
+// An arrow steps 0.1 Hz and a page 10 Hz, ten times as much when the action
+// follows the previous arrow or page action within 300 ms.
+double CWaveGeneratorDialog::SteppedFrequency(unsigned code)
+{
+    const double now = m_ticks.GetTickCount();
+    const double step = now - m_lastScrollTime < kFastScrollMilliseconds ? 1.0 : 0.1;
+    m_lastScrollTime = m_ticks.GetTickCount();
+    switch (code) {
+    case SB_LINELEFT:
+        return m_frequency - step;
+    case SB_LINERIGHT:
+        return m_frequency + step;
+    case SB_PAGELEFT:
+        return m_frequency - 100 * step;
+    default:
+        return m_frequency + 100 * step;
+    }
+}
+
+int CWaveGeneratorDialog::GenerateWaveform()
+{
+    if (SynthesizeWaveform(*this, g_noise) == SynthesisResult::Refused) {
+        m_window.MessageBox(g_messageText);
+        return 1;
+    }
+    m_window.SetDlgItemText(IDC_STATUS, g_messageText);
+    FillPlaybackRecords();
+    return 0;
+}
+
+void CWaveGeneratorDialog::FillPlaybackRecords()
+{
+    m_waveFormat.wFormatTag = WAVE_FORMAT_PCM;
+    m_waveFormat.nChannels = 1;
+    m_waveFormat.nSamplesPerSec = static_cast<std::uint32_t>(TruncateToInt32(m_sampleRate));
+    m_waveFormat.nAvgBytesPerSec = 2 * m_waveFormat.nSamplesPerSec;
+    m_waveFormat.nBlockAlign = 2;
+    m_waveFormat.wBitsPerSample = 16;
+    m_waveFormat.cbSize = 0;
+    m_waveHeader.lpData = reinterpret_cast<char*>(g_sampleBuffer);
+    m_waveHeader.dwBufferLength = 2 * static_cast<std::uint32_t>(m_sampleCount);
+    m_waveHeader.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+    m_waveHeader.dwLoops = 0xFFFFFFFFu;
+}
+
+int CWaveGeneratorDialog::StartOutput()
+{
+    if (m_device.Open(&m_waveOut, m_waveFormat) != MMSYSERR_NOERROR) {
+        m_waveOut = nullptr;
+        ShowMessage(kOpenFailedText);
+        return 1;
+    }
+    m_device.PrepareHeader(m_waveOut, &m_waveHeader);
+    m_device.Write(m_waveOut, &m_waveHeader);
+    return 0;
+}
+
+void CWaveGeneratorDialog::ShowMessage(const char* format, std::initializer_list<FormatArg> args)
+{
+    FormatText(g_messageText, kMessageTextSize, format, args);
+    m_window.MessageBox(g_messageText);
+}
+
+void CWaveGeneratorDialog::ShowFrequencyInBox()
+{
+    FormatText(g_messageText, kMessageTextSize, "%.3f", {m_frequency});
+    m_window.SetDlgItemText(IDC_FREQUENCY, g_messageText);
+}

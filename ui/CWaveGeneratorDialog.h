@@ -1,0 +1,54 @@
+#pragma once
+
+#include <initializer_list>
+
+#include "GeneratorState.h"
+#include "IDialogWindow.h"
+#include "ITickSource.h"
+#include "IWaveOut.h"
+#include "TextFormat.h"
+
+// The generator's one dialog: it owns the generator state, the PCM records
+// and the output device, and its handlers implement every command. It
+// reaches the window, the sound device and the clock only through the three
+// interfaces it is given.
+class CWaveGeneratorDialog : public GeneratorState {
+public:
+    CWaveGeneratorDialog(IDialogWindow& window, IWaveOut& waveOut, ITickSource& ticks);
+    virtual ~CWaveGeneratorDialog() = default;
+
+    CWaveGeneratorDialog(const CWaveGeneratorDialog&) = delete;
+    CWaveGeneratorDialog& operator=(const CWaveGeneratorDialog&) = delete;
+
+    // Runs the window modally; returns the result it ended with.
+    int DoModal();
+    bool OnInitDialog();
+
+    virtual void OnOK();      // Start
+    virtual void OnCancel();  // Exit
+    void OnStop();
+    void OnHScroll(unsigned code, unsigned position);
+    // Routes a command identifier (button or key) to its handler.
+    void OnCommand(int id);
+
+    int GenerateWaveform();
+    int StartOutput();
+
+    WaveFormatEx m_waveFormat;
+    WaveHeader m_waveHeader;
+    WaveOutHandle m_waveOut = nullptr;
+
+protected:
+    // The base dialog's OK: ends the modal loop with IDOK.
+    void EndWithOK();
+
+private:
+    void ShowMessage(const char* format, std::initializer_list<FormatArg> args = {});
+    void ShowFrequencyInBox();
+    double SteppedFrequency(unsigned code);
+    void FillPlaybackRecords();
+
+    IDialogWindow& m_window;
+    IWaveOut& m_device;
+    ITickSource& m_ticks;
+};
