@@ -56,16 +56,29 @@ SynthesisResult Refuse(const char* format, std::initializer_list<FormatArg> args
 
 // Whole samples since the current cycle began: n = i*p and k = i - n/p, both
 // truncated. Where i*p lands on a whole number, i - n/p can come out a hair
-// below zero; truncation makes that 0. With p so small that it is 0.0, no
-// cycle ever completes and k is i.
-double SamplesIntoCycle(std::int32_t i, double p)
-{
-    const double n = std::trunc(i * p);
-    if (n == 0.0) {
-        return i;
+// below zero; truncation makes that 0. n/p is worked out once per cycle.
+// With p so small that it is 0.0, no cycle ever completes and k is i.
+// p is at most 1/3 here (the Start command caps the frequency), so the
+// counts fit an int64 and converting them truncates toward zero.
+class CyclePosition {
+public:
+    explicit CyclePosition(double p) : m_p(p) {}
+
+    double At(std::int32_t i)
+    {
+        const auto n = static_cast<std::int64_t>(i * m_p);
+        if (n != m_cycle) {
+            m_cycle = n;
+            m_cycleStart = static_cast<double>(n) / m_p;
+        }
+        return static_cast<double>(static_cast<std::int64_t>(i - m_cycleStart));
     }
-    return std::trunc(i - n / p);
-}
+
+private:
+    double m_p;
+    std::int64_t m_cycle = 0;
+    double m_cycleStart = 0.0;
+};
 
 std::int16_t TruncateSample(double value)
 {
@@ -83,8 +96,9 @@ void FillTriangle(double p, std::int32_t count)
 {
     const double quarter = 1 / (p * 4);
     const double threeQuarters = quarter * 3;
+    CyclePosition position(p);
     for (std::int32_t i = 0; i < count; ++i) {
-        const double k = SamplesIntoCycle(i, p);
+        const double k = position.At(i);
         double v;
         if (k <= quarter) {
             v = k * p;
@@ -100,8 +114,9 @@ void FillTriangle(double p, std::int32_t count)
 // Low for the first `lowSamples` of every cycle, `rest` after that.
 void FillTwoLevel(double p, std::int32_t count, double lowSamples, std::int16_t rest)
 {
+    CyclePosition position(p);
     for (std::int32_t i = 0; i < count; ++i) {
-        g_sampleBuffer[i] = SamplesIntoCycle(i, p) < lowSamples ? kLowLevel : rest;
+        g_sampleBuffer[i] = position.At(i) < lowSamples ? kLowLevel : rest;
     }
 }
 

@@ -292,3 +292,39 @@ TEST_F(Synthesis, capacity_exactlyFullIsAcceptedOneMoreIsRefusedFirst)
 }
 
 }  // namespace
+
+namespace {
+
+// The cycle formulas written out directly, sample by sample.
+int ReferenceTriangle(int i, double p)
+{
+    const int n = static_cast<int>(i * p);
+    const int k = static_cast<int>(i - n / p);
+    const double q = 1 / (p * 4);
+    const double v = k <= q ? k * p : (k <= q * 3 ? 0.5 - k * p : k * p - 1);
+    return static_cast<int>(v * 131068.0);
+}
+
+int ReferenceSquare(int i, double p)
+{
+    const int n = static_cast<int>(i * p);
+    const int k = static_cast<int>(i - n / p);
+    return k < 1 / (p + p) ? -32767 : 32767;
+}
+
+TEST_F(Synthesis, cycleWaveforms_matchTheFormulasSampleForSample)
+{
+    for (double frequency : {10.0, 66.0, 440.05, 997.3, 12345.678, 15999.999, 16000.0}) {
+        ASSERT_EQ(Run(frequency, kTriangle), SynthesisResult::Ready);
+        const double p = state.m_cyclesPerSample;
+        for (int i = 0; i < 480000; ++i) {
+            ASSERT_EQ(Sample(i), ReferenceTriangle(i, p)) << frequency << " Hz at " << i;
+        }
+        ASSERT_EQ(Run(frequency, kSquare), SynthesisResult::Ready);
+        for (int i = 0; i < 480000; ++i) {
+            ASSERT_EQ(Sample(i), ReferenceSquare(i, p)) << frequency << " Hz at " << i;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "IWaveOut.h"
+
+// A wave output that records its calls into a shared log and can be told to
+// fail the open. It checks that every call names the device it opened.
+class RecordingWaveOut : public IWaveOut {
+public:
+    explicit RecordingWaveOut(std::vector<std::string>& log) : m_log(log) {}
+
+    int Open(WaveOutHandle* handle, const WaveFormatEx& format) override
+    {
+        m_log.push_back("open");
+        m_format = format;
+        if (m_failOpen) {
+            *handle = nullptr;
+            return MMSYSERR_NODRIVER;
+        }
+        m_devices.push_back(std::make_unique<WaveOutDevice>());
+        *handle = m_devices.back().get();
+        ++m_openDevices;
+        return MMSYSERR_NOERROR;
+    }
+
+    int PrepareHeader(WaveOutHandle handle, WaveHeader* header) override
+    {
+        Log("prepare", handle);
+        header->dwFlags |= WHDR_PREPARED;
+        return MMSYSERR_NOERROR;
+    }
+
+    int Write(WaveOutHandle handle, WaveHeader* header) override
+    {
+        Log("write", handle);
+        m_written = *header;
+        header->dwFlags |= WHDR_INQUEUE;
+        return MMSYSERR_NOERROR;
+    }
+
+    int Reset(WaveOutHandle handle) override { return Log("reset", handle); }
+
+    int UnprepareHeader(WaveOutHandle handle, WaveHeader* header) override
+    {
+        header->dwFlags &= ~(WHDR_PREPARED | WHDR_INQUEUE);
+        return Log("unprepare", handle);
+    }
+
+    int Close(WaveOutHandle handle) override
+    {
+        --m_openDevices;
+        return Log("close", handle);
+    }
+
+    std::vector<std::string>& m_log;
+    bool m_failOpen = false;
+    int m_openDevices = 0;
+    WaveFormatEx m_format;
+    WaveHeader m_written;
+
+private:
+    int Log(const char* call, WaveOutHandle handle)
+    {
+        const bool known = !m_devices.empty() && handle == m_devices.back().get();
+        m_log.push_back(known ? call : std::string(call) + " on an unknown handle");
+        return MMSYSERR_NOERROR;
+    }
+
+    std::vector<std::unique_ptr<WaveOutDevice>> m_devices;
+};
