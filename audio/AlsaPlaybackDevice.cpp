@@ -95,6 +95,7 @@ void AlsaPlaybackDevice::Start(const char* frames, std::uint32_t bytes, std::uin
     m_passesLeft = passes;
     m_stop.store(false, std::memory_order_release);
     m_lost.store(false, std::memory_order_release);
+    m_framesWritten.store(0, std::memory_order_relaxed);
     m_thread = std::thread(&AlsaPlaybackDevice::Run, this);
 }
 
@@ -138,6 +139,7 @@ bool AlsaPlaybackDevice::WriteChunk()
     if (written < 0) {
         return Recover(written);
     }
+    m_framesWritten.fetch_add(static_cast<std::uint64_t>(written), std::memory_order_relaxed);
     m_position += static_cast<snd_pcm_uframes_t>(written);
     if (m_position == m_frameCount) {
         m_position = 0;

@@ -15,9 +15,10 @@
 // eventfd, so a stop reaches it at once however long the periods are.
 class AlsaPlaybackDevice : public WaveOutDevice {
 public:
-    // Long enough that the thread wakes rarely; the stop never waits for it.
-    static constexpr unsigned kBufferMicroseconds = 200000;
-    static constexpr unsigned kPeriodMicroseconds = 50000;
+    // Long periods keep the thread asleep (about 0.1 % of a core into a sound
+    // server); the stop never waits for a period, it wakes the thread.
+    static constexpr unsigned kBufferMicroseconds = 1000000;
+    static constexpr unsigned kPeriodMicroseconds = 250000;
 
     // Opens pcmName for the format in non-blocking mode. Returns 0 and the
     // device, or non-zero when the PCM cannot be opened or refuses the format.
@@ -37,6 +38,8 @@ public:
     snd_pcm_uframes_t PeriodFrames() const { return m_periodFrames; }
     // True once the PCM failed for good (device lost) and the thread ended.
     bool Lost() const { return m_lost.load(std::memory_order_acquire); }
+    // Frames the PCM has accepted since the last Start.
+    std::uint64_t FramesWritten() const { return m_framesWritten.load(std::memory_order_relaxed); }
     // How many underruns the thread has recovered from.
     unsigned Underruns() const { return m_underruns.load(std::memory_order_relaxed); }
 
@@ -72,4 +75,5 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_lost{false};
     std::atomic<unsigned> m_underruns{0};
+    std::atomic<std::uint64_t> m_framesWritten{0};
 };

@@ -1,0 +1,237 @@
+// Plays through ALSA's "default" into the private sound server started for
+// these tests and checks what reaches its null sink.
+#include <gtest/gtest.h>
+
+#include <alsa/asoundlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "AlsaPlaybackDevice.h"
+#include "AlsaWaveOut.h"
+#include "MonitorRecorder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = MonitorRecorder::Clock;
+
+constexpr WaveFormatEx kMono48k{WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
+
+// A pseudo-random pattern with no zero sample, so that any dropped,
+// repeated or inserted sample shows, and silence is told apart from it.
+std::vector<std::int16_t> Pattern(std::size_t count, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::vector<std::int16_t> samples(count);
+    for (auto& s : samples) {
+        const int magnitude = static_cast<int>(random() % 30000) + 100;
+        s = static_cast<std::int16_t>(random() & 1 ? magnitude : -magnitude);
+    }
+    return samples;
+}
+
+WaveHeader LoopHeader(std::vector<std::int16_t>& samples, std::uint32_t loops)
+{
+    WaveHeader header;
+    header.lpData = reinterpret_cast<char*>(samples.data());
+    header.dwBufferLength = static_cast<std::uint32_t>(samples.size() * 2);
+    header.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+    header.dwLoops = loops;
+    return header;
+}
+
+std::size_t FirstNonZero(const std::vector<std::int16_t>& s, std::size_t from)
+{
+    return static_cast<std::size_t>(
+        std::find_if(s.begin() + static_cast<long>(from), s.end(), [](auto v) { return v != 0; }) -
+        s.begin());
+}
+
+std::size_t EndOfSignal(const std::vector<std::int16_t>& s)
+{
+    std::size_t end = s.size();
+    while (end > 0 && s[end - 1] == 0) {
+        --end;
+    }
+    return end;
+}
+
+class AlsaWaveOutTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (std::getenv("PULSE_SERVER") == nullptr) {
+            GTEST_SKIP() << "needs the private sound server (run through ctest)";
+        }
+        ASSERT_TRUE(recorder.Start()) << "cannot record the null sink's monitor";
+    }
+
+    WaveOutHandle OpenDefault()
+    {
+        WaveOutHandle handle = nullptr;
+        EXPECT_EQ(waveOut.Open(&handle, kMono48k), MMSYSERR_NOERROR);
+        return handle;
+    }
+
+    void Play(WaveOutHandle handle, WaveHeader& header)
+    {
+        EXPECT_EQ(waveOut.PrepareHeader(handle, &header), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOut.Write(handle, &header), MMSYSERR_NOERROR);
+    }
+
+    void StopAndClose(WaveOutHandle handle, WaveHeader& header)
+    {
+        EXPECT_EQ(waveOut.Reset(handle), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOut.UnprepareHeader(handle, &header), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOut.Close(handle), MMSYSERR_NOERROR);
+    }
+
+    AlsaWaveOut waveOut;
+    MonitorRecorder recorder;
+};
+
+TEST_F(AlsaWaveOutTest, loop_isSampleExactAcrossTheSeams)
+{
+    std::vector<std::int16_t> pattern = Pattern(24000, 1);
+    WaveHeader header = LoopHeader(pattern, 3);
+    const std::size_t before = recorder.SampleCount();
+    WaveOutHandle handle = OpenDefault();
+    ASSERT_NE(handle, nullptr);
+    Play(handle, header);
+    recorder.WaitForSamples(before + 3 * 24000 + 24000, 10s);
+    StopAndClose(handle, header);
+    recorder.Stop();
+
+    const std::vector<std::int16_t> recorded = recorder.Samples();
+    const std::size_t start = FirstNonZero(recorded, before);
+    ASSERT_LE(start + 3 * 24000, recorded.size());
+    for (std::size_t i = 0; i < 3 * 24000; ++i) {
+        ASSERT_EQ(recorded[start + i], pattern[i % 24000]) << "pass " << i / 24000 << " sample "
+                                                           << i % 24000;
+    }
+    EXPECT_EQ(EndOfSignal(recorded), start + 3 * 24000) << "the loop count was not kept";
+}
+
+TEST_F(AlsaWaveOutTest, reset_silencesTheSinkAtOnce)
+{
+    std::vector<std::int16_t> pattern = Pattern(48000, 2);
+    WaveHeader header = LoopHeader(pattern, 0xFFFFFFFFu);
+    WaveOutHandle handle = OpenDefault();
+    ASSERT_NE(handle, nullptr);
+    Play(handle, header);
+    std::this_thread::sleep_for(700ms);
+    ASSERT_EQ(waveOut.Reset(handle), MMSYSERR_NOERROR);
+    const auto resetReturned = Clock::now();
+    EXPECT_EQ(header.dwFlags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(waveOut.UnprepareHeader(handle, &header), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOut.Close(handle), MMSYSERR_NOERROR);
+    recorder.Stop();
+
+    // The last chunk recorded before the reset returned fixes where the
+    // recording stood then; whatever signal lies beyond came afterwards.
+    const std::vector<std::int16_t> recorded = recorder.Samples();
+    std::size_t samplesThen = 0;
+    Clock::time_point arrivedThen;
+    for (const auto& arrival : recorder.Arrivals()) {
+        if (arrival.time <= resetReturned) {
+            samplesThen = arrival.samplesSoFar;
+            arrivedThen = arrival.time;
+        }
+    }
+    ASSERT_GT(samplesThen, 0u);
+    const double sinceChunkMs =
+        std::chrono::duration<double, std::milli>(resetReturned - arrivedThen).count();
+    const double afterResetMs =
+        (static_cast<double>(EndOfSignal(recorded)) - static_cast<double>(samplesThen)) / 48.0 -
+        sinceChunkMs;
+    EXPECT_LE(afterResetMs, 30.0);
+    EXPECT_GT(EndOfSignal(recorded), samplesThen - 4800) << "nothing played before the reset";
+}
+
+TEST_F(AlsaWaveOutTest, manyCyclesInARow_allPlay)
+{
+    constexpr int kCycles = 200;
+    std::vector<std::vector<std::int16_t>> buffers;
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+        buffers.emplace_back(4800, static_cast<std::int16_t>(cycle + 1));
+    }
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+        WaveHeader header = LoopHeader(buffers[static_cast<std::size_t>(cycle)], 0xFFFFFFFFu);
+        WaveOutHandle handle = OpenDefault();
+        ASSERT_NE(handle, nullptr) << "cycle " << cycle;
+        Play(handle, header);
+        std::this_thread::sleep_for(25ms);
+        StopAndClose(handle, header);
+    }
+    std::this_thread::sleep_for(200ms);
+    recorder.Stop();
+    const std::vector<std::int16_t> recorded = recorder.Samples();
+    const std::set<std::int16_t> heard(recorded.begin(), recorded.end());
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+        EXPECT_EQ(heard.count(static_cast<std::int16_t>(cycle + 1)), 1u) << "cycle " << cycle;
+    }
+}
+
+TEST_F(AlsaWaveOutTest, writeReturnsAtOnceAndFramesFlowSoon)
+{
+    std::vector<std::int16_t> pattern = Pattern(48000, 3);
+    WaveHeader header = LoopHeader(pattern, 0xFFFFFFFFu);
+    WaveOutHandle handle = OpenDefault();
+    ASSERT_NE(handle, nullptr);
+    const std::size_t before = recorder.SampleCount();
+    Play(handle, header);
+    EXPECT_EQ(header.dwFlags & (WHDR_PREPARED | WHDR_INQUEUE), WHDR_PREPARED | WHDR_INQUEUE);
+    EXPECT_EQ(waveOut.UnprepareHeader(handle, &header), WAVERR_STILLPLAYING);
+    recorder.WaitForSamples(before + 48000, 5s);
+    StopAndClose(handle, header);
+    EXPECT_EQ(header.dwFlags & WHDR_PREPARED, 0u);
+    recorder.Stop();
+    const std::vector<std::int16_t> recorded = recorder.Samples();
+    EXPECT_LT(FirstNonZero(recorded, before), recorded.size());
+}
+
+TEST(AlsaWaveOutOpen, aDefaultThatCannotOpen_failsWithANullHandle)
+{
+    char path[] = "/tmp/wavegen-alsa-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const char config[] = "pcm.!default { type hw card \"NoSuchCard\" device 0 }\n";
+    ASSERT_EQ(write(fd, config, sizeof config - 1), static_cast<ssize_t>(sizeof config - 1));
+    close(fd);
+    const char* previous = std::getenv("ALSA_CONFIG_PATH");
+    const std::string saved = previous != nullptr ? previous : "";
+    setenv("ALSA_CONFIG_PATH", path, 1);
+
+    AlsaWaveOut waveOut;
+    WaveOutHandle handle = reinterpret_cast<WaveOutHandle>(0x1);
+    EXPECT_NE(waveOut.Open(&handle, kMono48k), MMSYSERR_NOERROR);
+    EXPECT_EQ(handle, nullptr);
+
+    if (previous != nullptr) {
+        setenv("ALSA_CONFIG_PATH", saved.c_str(), 1);
+    } else {
+        unsetenv("ALSA_CONFIG_PATH");
+    }
+    snd_config_update_free_global();
+    unlink(path);
+}
+
+TEST(AlsaWaveOutOpen, aFormatTheLayerCannotPlay_failsWithANullHandle)
+{
+    AlsaWaveOut waveOut;
+    WaveFormatEx eightBit = kMono48k;
+    eightBit.wBitsPerSample = 8;
+    eightBit.nBlockAlign = 1;
+    WaveOutHandle handle = nullptr;
+    EXPECT_EQ(waveOut.Open(&handle, eightBit), WAVERR_BADFORMAT);
+    EXPECT_EQ(handle, nullptr);
+}
+
+}  // namespace

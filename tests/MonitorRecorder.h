@@ -1,0 +1,49 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Records the private sound server's null-sink monitor with parec, keeping
+// every sample and, for each chunk, when it arrived.
+class MonitorRecorder {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Arrival {
+        Clock::time_point time;
+        std::size_t samplesSoFar;
+    };
+
+    MonitorRecorder() = default;
+    ~MonitorRecorder();
+    MonitorRecorder(const MonitorRecorder&) = delete;
+    MonitorRecorder& operator=(const MonitorRecorder&) = delete;
+
+    // Starts recording and returns once data flows (an idle sink renders late).
+    bool Start();
+    void Stop();
+
+    std::vector<std::int16_t> Samples();
+    std::vector<Arrival> Arrivals();
+    std::size_t SampleCount();
+    // Waits until `count` samples have been recorded or `timeout` passed.
+    bool WaitForSamples(std::size_t count, std::chrono::milliseconds timeout);
+
+private:
+    void Read();
+
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    std::thread m_reader;
+    std::mutex m_mutex;
+    std::vector<std::int16_t> m_samples;
+    std::vector<Arrival> m_arrivals;
+    std::vector<char> m_partial;
+};
