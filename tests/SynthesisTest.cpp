@@ -237,7 +237,10 @@ INSTANTIATE_TEST_SUITE_P(
         // 99000 / 48000 = 2.0625 exactly: the tie is printed away from zero.
         SweepCase{9600.0, 99000,
                   "This is a sweeping sine wave, its frequency is 3200.000-16000.000 Hz\n"
-                  "The repeat cycle is 2.063 seconds\n"}));
+                  "The repeat cycle is 2.063 seconds\n"}),
+    [](const ::testing::TestParamInfo<SweepCase>& info) {
+        return std::to_string(static_cast<int>(info.param.frequency)) + "Hz";
+    });
 
 TEST_F(Synthesis, sweep_tooLongForTheBuffer_isRefused)
 {

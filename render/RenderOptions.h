@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+// What wavegen-render was asked to do.
+struct RenderOptions {
+    int waveform = 0;
+    std::string frequency = "500.000";
+    std::string output;  // empty: none; "-": stdout
+    bool raw = false;
+    unsigned repeat = 1;
+    double playSeconds = -1.0;  // below 0: do not play
+};
+
+// Parses the command line. Returns -1 when the run is to go on, otherwise
+// the exit status: 0 after --help, 2 after a usage error (reported on stderr).
+int ParseRenderOptions(int argc, char** argv, RenderOptions& options);
