@@ -1,0 +1,429 @@
+// The Qt window driven as a person would, headless, over the recording
+// wave output (and, for one case, the real sound server).
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStyleOptionSlider>
+#include <QTimer>
+#include <QtTest>
+#include <clocale>
+#include <cstdlib>
+#include <memory>
+
+#include "AlsaWaveOut.h"
+#include "CWaveGeneratorDialog.h"
+#include "FakeTickSource.h"
+#include "FrequencyScale.h"
+#include "MonitorRecorder.h"
+#include "QtDialogWindow.h"
+#include "RecordingWaveOut.h"
+#include "ResourceIds.h"
+#include "WindowScrollBar.h"
+
+namespace {
+
+// Closes every message box that comes up, noting its caption and text.
+class BoxCatcher {
+public:
+    BoxCatcher()
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                m_captions << box->windowTitle();
+                m_texts << box->text();
+                m_icons << box->icon();
+                m_buttons << box->buttons().size();
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        m_timer.start();
+    }
+
+    QStringList m_captions;
+    QStringList m_texts;
+    QList<QMessageBox::Icon> m_icons;
+    QList<qsizetype> m_buttons;
+
+private:
+    QTimer m_timer;
+};
+
+QPoint ScrollBarPoint(QScrollBar* bar, QStyle::SubControl part)
+{
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = bar->orientation();
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    option.subControls = QStyle::SC_All;
+    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, part, bar).center();
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void face_afterStartUp();
+    void template_geometryAndStyle();
+    void start_byClick();
+    void start_byEnterInTheBoxAndInTheList();
+    void listChoice_doesNothingUntilStart();
+    void stop_silencesAndShowsStopped();
+    void exitRoutes_endTheDialogWithTheDeviceClosed_data();
+    void exitRoutes_endTheDialogWithTheDeviceClosed();
+    void slider_arrowsAndPagesRestartWhereTheHandlerSays();
+    void slider_dragTracksAndReleaseRestarts();
+    void refusal_showsABoxWithTheApplicationsName();
+    void tab_walksTheFiveStopsInTemplateOrder();
+    void frequencyBox_readsUtf8AndTheLocaleDoesNotMatter();
+    void realSoundServer_startPlaysUntilExit();
+
+private:
+    void ShowActive();
+    void TypeFrequency(const QString& text);
+
+    std::vector<std::string> m_log;
+    std::unique_ptr<RecordingWaveOut> m_waveOut;
+    FakeTickSource m_ticks;
+    std::unique_ptr<QtDialogWindow> m_window;
+    std::unique_ptr<CWaveGeneratorDialog> m_dialog;
+};
+
+void WindowTest::init()
+{
+    m_log.clear();
+    m_waveOut = std::make_unique<RecordingWaveOut>(m_log);
+    m_window = std::make_unique<QtDialogWindow>();
+    m_dialog = std::make_unique<CWaveGeneratorDialog>(*m_window, *m_waveOut, m_ticks);
+    m_window->Attach(m_dialog.get());
+}
+
+void WindowTest::cleanup()
+{
+    m_dialog.reset();
+    m_window.reset();
+}
+
+void WindowTest::ShowActive()
+{
+    m_dialog->OnInitDialog();
+    m_window->StartButton()->setFocus();
+    m_window->show();
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+}
+
+void WindowTest::TypeFrequency(const QString& text)
+{
+    m_window->FrequencyBox()->setFocus();
+    m_window->FrequencyBox()->selectAll();
+    QTest::keyClicks(m_window->FrequencyBox(), text);
+}
+
+void WindowTest::face_afterStartUp()
+{
+    ShowActive();
+    QListWidget* list = m_window->WaveformList();
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) {
+        items << list->item(i)->text();
+    }
+    QCOMPARE(items, QStringList({"1) Sine", "2) Triangle", "3) Square", "4) 1:100 pulse",
+                                 "5) White noise", "6) 1/100 sampling rate White noise",
+                                 "7) 1/3-5/3*f Sweeping sine"}));
+    QCOMPARE(list->currentRow(), 0);
+    QVERIFY(list->item(0)->isSelected());
+    QCOMPARE(m_window->FrequencyBox()->text(), QString("500.000"));
+    QCOMPARE(m_window->ScrollBar()->value(), 1751);
+    QCOMPARE(m_window->ScrollBar()->minimum(), 0);
+    QCOMPARE(m_window->ScrollBar()->maximum(), 10000);
+    QCOMPARE(m_window->StatusText()->text(), QString());
+    QCOMPARE(QApplication::focusWidget(), m_window->StartButton());
+    QVERIFY(m_window->StartButton()->isDefault());
+    QCOMPARE(m_waveOut->m_openDevices, 0);
+    QVERIFY(m_log.empty());
+}
+
+void WindowTest::template_geometryAndStyle()
+{
+    ShowActive();
+    QCOMPARE(m_window->windowTitle(), QString("Tavel physics lab: Wave generator"));
+    QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
+    const Qt::WindowFlags flags = m_window->windowFlags();
+    QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(m_window->font().pointSize(), 9);
+    QVERIFY(!m_window->windowIcon().isNull());
+    QCOMPARE(m_window->windowIcon().availableSizes().size(), 2);
+
+    // Dialog units from the font: 218 x 192 units, controls where the
+    // template puts them, the window's bar along the bottom.
+    const QFontMetrics metrics(m_window->font());
+    const int baseX =
+        (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 +
+         1) / 2;
+    const int baseY = metrics.height();
+    QCOMPARE(m_window->width(), (218 * baseX + 2) / 4);
+    QCOMPARE(m_window->height(), (192 * baseY + 4) / 8);
+    QCOMPARE(m_window->StartButton()->geometry(),
+             QRect((7 * baseX + 2) / 4, (84 * baseY + 4) / 8, (50 * baseX + 2) / 4,
+                   (14 * baseY + 4) / 8));
+    QCOMPARE(m_window->FrequencyBox()->geometry().topLeft(),
+             QPoint((84 * baseX + 2) / 4, (167 * baseY + 4) / 8));
+    QCOMPARE(m_window->ScrollBar()->geometry().bottom(), m_window->height() - 1);
+    QCOMPARE(m_window->ScrollBar()->width(), m_window->width());
+    QVERIFY(m_window->StatusText()->wordWrap());
+    QCOMPARE(m_window->findChildren<QGroupBox*>().size(), 2);
+
+    // The first control of the template is the topmost, so no group box
+    // lies over the list and eats its clicks.
+    const QPoint inList = m_window->WaveformList()->geometry().center();
+    QCOMPARE(m_window->childAt(inList)->parentWidget(), m_window->WaveformList());
+
+    for (QPushButton* button : m_window->findChildren<QPushButton*>()) {
+        QVERIFY(!button->text().contains('&'));
+    }
+}
+
+void WindowTest::start_byClick()
+{
+    ShowActive();
+    QTest::mouseClick(m_window->StartButton(), Qt::LeftButton);
+    QCOMPARE(m_log, (std::vector<std::string>{"open", "prepare", "write"}));
+    QCOMPARE(m_window->StatusText()->text(), QString("This is a sine wave, 500.000 Hz\n"));
+    QCOMPARE(m_waveOut->m_openDevices, 1);
+}
+
+void WindowTest::start_byEnterInTheBoxAndInTheList()
+{
+    ShowActive();
+    TypeFrequency("440");
+    QTest::keyClick(m_window->FrequencyBox(), Qt::Key_Return);
+    QCOMPARE(m_window->StatusText()->text(), QString("This is a sine wave, 440.000 Hz\n"));
+
+    m_window->WaveformList()->setFocus();
+    QTest::keyClick(m_window->WaveformList(), Qt::Key_Down);
+    QTest::keyClick(m_window->WaveformList(), Qt::Key_Enter);
+    QCOMPARE(m_window->StatusText()->text(), QString("This is a triangle wave, 440.000 Hz\n"));
+    QCOMPARE(m_waveOut->m_openDevices, 1);
+}
+
+void WindowTest::listChoice_doesNothingUntilStart()
+{
+    ShowActive();
+    QListWidget* list = m_window->WaveformList();
+    const QRect third = list->visualItemRect(list->item(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, third.center());
+    TypeFrequency("1000");
+    QVERIFY(m_log.empty());
+    QCOMPARE(m_dialog->m_waveform, 0);
+    QTest::mouseClick(m_window->StartButton(), Qt::LeftButton);
+    QCOMPARE(m_window->StatusText()->text(),
+             QString("This is a square wave, actual frequency is 1000.000 Hz\n"));
+}
+
+void WindowTest::stop_silencesAndShowsStopped()
+{
+    ShowActive();
+    QTest::mouseClick(m_window->StartButton(), Qt::LeftButton);
+    m_log.clear();
+    QTest::mouseClick(m_window->StopButton(), Qt::LeftButton);
+    QTest::mouseClick(m_window->StopButton(), Qt::LeftButton);
+    QCOMPARE(m_log, (std::vector<std::string>{"reset", "unprepare", "close"}));
+    QCOMPARE(m_window->StatusText()->text(), QString("Stopped"));
+    QCOMPARE(m_waveOut->m_openDevices, 0);
+}
+
+void WindowTest::exitRoutes_endTheDialogWithTheDeviceClosed_data()
+{
+    QTest::addColumn<int>("route");
+    QTest::newRow("Exit button") << 0;
+    QTest::newRow("Esc") << 1;
+    QTest::newRow("close box") << 2;
+    QTest::newRow("command 8") << 3;
+}
+
+void WindowTest::exitRoutes_endTheDialogWithTheDeviceClosed()
+{
+    QFETCH(int, route);
+    QTimer::singleShot(0, m_window.get(), [&] {
+        QTest::mouseClick(m_window->StartButton(), Qt::LeftButton);
+        switch (route) {
+        case 0:
+            QTest::mouseClick(m_window->ExitButton(), Qt::LeftButton);
+            break;
+        case 1:
+            QTest::keyClick(m_window.get(), Qt::Key_Escape);
+            break;
+        case 2:
+            m_window->close();
+            break;
+        default:
+            m_dialog->OnCommand(IDCLOSE);
+        }
+    });
+    QCOMPARE(m_dialog->DoModal(), IDOK);
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(m_waveOut->m_openDevices, 0);
+    QCOMPARE(m_log.back(), std::string("close"));
+    QCOMPARE(m_window->StatusText()->text(), QString("Stopped"));
+}
+
+void WindowTest::slider_arrowsAndPagesRestartWhereTheHandlerSays()
+{
+    ShowActive();
+    WindowScrollBar* bar = m_window->ScrollBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, ScrollBarPoint(bar, QStyle::SC_ScrollBarAddLine));
+    QCOMPARE(m_window->FrequencyBox()->text(), QString("500.100"));
+    QCOMPARE(bar->value(), 1751);  // not the 1752 that Qt would have stepped to
+    QCOMPARE(m_log, (std::vector<std::string>{"open", "prepare", "write"}));
+
+    m_ticks.m_now += 100;
+    QTest::mouseClick(bar, Qt::LeftButton, {}, ScrollBarPoint(bar, QStyle::SC_ScrollBarAddLine));
+    QCOMPARE(m_window->FrequencyBox()->text(), QString("501.100"));
+    QCOMPARE(bar->value(), 1753);
+
+    m_ticks.m_now += 1000;
+    QTest::mouseClick(bar, Qt::LeftButton, {}, ScrollBarPoint(bar, QStyle::SC_ScrollBarAddPage));
+    QCOMPARE(m_window->FrequencyBox()->text(), QString("511.100"));
+
+    m_ticks.m_now += 1000;
+    QTest::mouseClick(bar, Qt::LeftButton, {}, ScrollBarPoint(bar, QStyle::SC_ScrollBarSubLine));
+    QCOMPARE(m_window->FrequencyBox()->text(), QString("511.000"));
+    QCOMPARE(m_window->StatusText()->text(), QString("This is a sine wave, 511.000 Hz\n"));
+    QCOMPARE(m_waveOut->m_openDevices, 1);
+}
+
+void WindowTest::slider_dragTracksAndReleaseRestarts()
+{
+    ShowActive();
+    WindowScrollBar* bar = m_window->ScrollBar();
+    const QPoint thumb = ScrollBarPoint(bar, QStyle::SC_ScrollBarSlider);
+    QTest::mousePress(bar, Qt::LeftButton, {}, thumb);
+    QTest::mouseMove(bar, thumb + QPoint(60, 0));
+    const int tracked = bar->value();
+    QVERIFY(tracked > 1751);
+    const QString shown = m_window->FrequencyBox()->text();
+    QCOMPARE(shown, QString::number(FrequencyFromScrollPos(*m_dialog, tracked), 'f', 3));
+    QVERIFY(m_log.empty());  // dragging does not restart
+
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, thumb + QPoint(60, 0));
+    QCOMPARE(m_log, (std::vector<std::string>{"open", "prepare", "write"}));
+    QCOMPARE(bar->value(), tracked);
+    QCOMPARE(m_window->StatusText()->text(), "This is a sine wave, " + shown + " Hz\n");
+}
+
+void WindowTest::refusal_showsABoxWithTheApplicationsName()
+{
+    ShowActive();
+    BoxCatcher boxes;
+    TypeFrequency("abc");
+    QTest::mouseClick(m_window->StartButton(), Qt::LeftButton);
+    QCOMPARE(boxes.m_texts, QStringList({"Illegal frequency"}));
+    QCOMPARE(boxes.m_captions, QStringList({QCoreApplication::applicationName()}));
+    QCOMPARE(QCoreApplication::applicationName(),
+             QFileInfo(QCoreApplication::applicationFilePath()).baseName());
+    QCOMPARE(boxes.m_icons.front(), QMessageBox::NoIcon);
+    QCOMPARE(boxes.m_buttons.front(), 1);
+
+    // Two boxes in a row, their line breaks kept.
+    m_waveOut->m_failOpen = true;
+    TypeFrequency("500");
+    QTest::mouseClick(m_window->StartButton(), Qt::LeftButton);
+    QCOMPARE(boxes.m_texts.mid(1),
+             QStringList({"fail to open waveOutDevice\nMake sure that you use the same sampling "
+                          "rate as the recording device\n",
+                          "cannot open wave out device"}));
+}
+
+void WindowTest::tab_walksTheFiveStopsInTemplateOrder()
+{
+    ShowActive();
+    const QList<QWidget*> expected = {m_window->WaveformList(), m_window->StopButton(),
+                                      m_window->ExitButton(), m_window->FrequencyBox(),
+                                      m_window->StartButton()};
+    for (QWidget* next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
+}
+
+void WindowTest::frequencyBox_readsUtf8AndTheLocaleDoesNotMatter()
+{
+    const bool german = qEnvironmentVariableIsSet("WAVEGEN_EXPECT_GERMAN");
+    if (german) {
+        // Qt took the German locale from the environment when it started;
+        // put the C library's numbers in it too, as a careless start-up would.
+        QCOMPARE(QLocale().decimalPoint(), QString(","));
+        QVERIFY(std::setlocale(LC_NUMERIC, "") != nullptr);
+        QCOMPARE(std::strtod("12.5", nullptr), 12.0);
+    }
+    ShowActive();
+    TypeFrequency("12.5");
+    QTest::mouseClick(m_window->StartButton(), Qt::LeftButton);
+    if (german) {
+        std::setlocale(LC_NUMERIC, "C");
+    }
+    QCOMPARE(m_dialog->m_frequency, 12.5);
+    QCOMPARE(m_window->StatusText()->text(), QString("This is a sine wave, 12.500 Hz\n"));
+
+    char text[80];
+    m_window->FrequencyBox()->setText(QString::fromUtf8("600\u00e4\u00e4"));
+    QCOMPARE(m_window->GetDlgItemText(IDC_FREQUENCY, text, 80), 7);
+    QCOMPARE(QByteArray(text), QByteArray("600\xc3\xa4\xc3\xa4"));
+    QCOMPARE(m_window->GetDlgItemText(IDC_FREQUENCY, text, 5), 4);
+}
+
+void WindowTest::realSoundServer_startPlaysUntilExit()
+{
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
+        QSKIP("needs the private sound server (run through ctest)");
+    }
+    MonitorRecorder recorder;
+    QVERIFY(recorder.Start());
+    AlsaWaveOut alsa;
+    QtDialogWindow window;
+    CWaveGeneratorDialog dialog(window, alsa, m_ticks);
+    window.Attach(&dialog);
+    std::size_t heard = 0;
+    QTimer::singleShot(0, &window, [&] {
+        const std::size_t before = recorder.SampleCount();
+        QTest::mouseClick(window.StartButton(), Qt::LeftButton);
+        QVERIFY(dialog.m_waveOut != nullptr);
+        recorder.WaitForSamples(before + 24000, std::chrono::seconds(5));
+        const std::vector<std::int16_t> samples = recorder.Samples();
+        for (std::size_t i = before; i < samples.size(); ++i) {
+            heard += samples[i] != 0 ? 1 : 0;
+        }
+        QTest::mouseClick(window.ExitButton(), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.DoModal(), IDOK);
+    QVERIFY(heard > 4800);
+    QVERIFY(dialog.m_waveOut == nullptr);
+}
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "WindowTest.moc"

@@ -1,0 +1,263 @@
+#include "QtDialogWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <algorithm>
+
+#include "CWaveGeneratorDialog.h"
+#include "ResourceIds.h"
+#include "WindowScrollBar.h"
+
+namespace {
+
+constexpr int kDialogWidth = 218;  // dialog units
+constexpr int kDialogHeight = 192;
+
+// Windows-style rounding of value * numerator / denominator.
+int MulDiv(int value, int numerator, int denominator)
+{
+    return (value * numerator + denominator / 2) / denominator;
+}
+
+QLabel* StaticText(const char* text)
+{
+    auto* label = new QLabel(QString::fromUtf8(text));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+}  // namespace
+
+QtDialogWindow::QtDialogWindow(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint)
+{
+    Q_INIT_RESOURCE(wavegen);  // the icons live in a static library
+    setWindowTitle(QStringLiteral("Tavel physics lab: Wave generator"));
+    QIcon icon;
+    icon.addPixmap(QPixmap(QStringLiteral(":/wavegen/wavegen-32.xpm")));
+    icon.addPixmap(QPixmap(QStringLiteral(":/wavegen/wavegen-16.xpm")));
+    setWindowIcon(icon);
+    QFont font(QStringLiteral("Times New Roman"));
+    font.setPointSize(9);
+    setFont(font);
+    BuildTemplate();
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] {
+        if (m_onHelp) {
+            m_onHelp();
+        }
+    });
+}
+
+// The base units of the template's font: a horizontal dialog unit is a
+// quarter of its average character width, a vertical one an eighth of its
+// height.
+void QtDialogWindow::BuildTemplate()
+{
+    const QFontMetrics metrics(font());
+    const int alphabetWidth = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    m_baseUnitX = (alphabetWidth / 26 + 1) / 2;
+    m_baseUnitY = metrics.height();
+    setFixedSize(FromDialogUnits(0, 0, kDialogWidth, kDialogHeight).size());
+
+    m_start = AddControl(new QPushButton(QStringLiteral("Start")), 7, 84, 50, 14);
+    m_list = AddControl(new QListWidget, 7, 28, 205, 52);
+    AddControl(StaticText("Select a wave to play"), 66, 15, 86, 11);
+    m_stop = AddControl(new QPushButton(QStringLiteral("Stop")), 84, 84, 52, 15);
+    m_exit = AddControl(new QPushButton(QStringLiteral("Exit")), 164, 84, 48, 14);
+    m_status = AddControl(StaticText(""), 7, 109, 205, 36);
+    AddControl(new QGroupBox, 7, 7, 205, 76);
+    m_frequency = AddControl(new QLineEdit, 84, 167, 45, 12);
+    AddControl(StaticText("Frequency in Hz"), 15, 169, 53, 10);
+    AddControl(new QGroupBox, 7, 7, 205, 20);
+
+    m_start->setDefault(true);
+    m_list->setSortingEnabled(true);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_status->setWordWrap(true);
+    m_frequency->setAlignment(Qt::AlignLeft);
+    setTabOrder(m_start, m_list);
+    setTabOrder(m_list, m_stop);
+    setTabOrder(m_stop, m_exit);
+    setTabOrder(m_exit, m_frequency);
+
+    m_scrollBar = new WindowScrollBar(this);
+    const int barHeight = m_scrollBar->sizeHint().height();
+    m_scrollBar->setGeometry(0, height() - barHeight, width(), barHeight);
+
+    connect(m_start, &QPushButton::clicked, this, [this] { Command(IDOK); });
+    connect(m_stop, &QPushButton::clicked, this, [this] { Command(IDC_STOP); });
+    connect(m_exit, &QPushButton::clicked, this, [this] { Command(IDCANCEL); });
+    connect(m_scrollBar, &QScrollBar::actionTriggered, this, &QtDialogWindow::OnScrollAction);
+    connect(m_scrollBar, &QScrollBar::sliderReleased, this, &QtDialogWindow::OnScrollReleased);
+}
+
+QRect QtDialogWindow::FromDialogUnits(int left, int top, int width, int height) const
+{
+    return {MulDiv(left, m_baseUnitX, 4), MulDiv(top, m_baseUnitY, 8),
+            MulDiv(width, m_baseUnitX, 4), MulDiv(height, m_baseUnitY, 8)};
+}
+
+// Controls are created in template order; each goes below the ones before
+// it, so that the first control of the template is the topmost.
+template <typename Control>
+Control* QtDialogWindow::AddControl(Control* control, int left, int top, int width, int height)
+{
+    control->setParent(this);
+    control->setGeometry(FromDialogUnits(left, top, width, height));
+    control->lower();
+    return control;
+}
+
+void QtDialogWindow::Command(int id)
+{
+    if (m_dialog != nullptr) {
+        m_dialog->OnCommand(id);
+    }
+}
+
+void QtDialogWindow::reject()
+{
+    Command(IDCANCEL);
+}
+
+void QtDialogWindow::closeEvent(QCloseEvent* event)
+{
+    event->ignore();  // the Exit command ends the dialog itself
+    Command(IDCANCEL);
+}
+
+// Qt has already moved the thumb for the action; put it back where the
+// handlers last set it, and let the handlers decide.
+void QtDialogWindow::OnScrollAction(int action)
+{
+    const int requested = m_scrollBar->sliderPosition();
+    m_scrollBar->setSliderPosition(m_thumb);
+    if (m_dialog == nullptr) {
+        return;
+    }
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+        m_dialog->OnHScroll(SB_LINELEFT, 0);
+        break;
+    case QAbstractSlider::SliderSingleStepAdd:
+        m_dialog->OnHScroll(SB_LINERIGHT, 0);
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        m_dialog->OnHScroll(SB_PAGELEFT, 0);
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        m_dialog->OnHScroll(SB_PAGERIGHT, 0);
+        break;
+    case QAbstractSlider::SliderMove:
+        m_dialog->OnHScroll(SB_THUMBTRACK, static_cast<unsigned>(requested));
+        return;
+    default:
+        return;
+    }
+    m_dialog->OnHScroll(SB_ENDSCROLL, 0);
+}
+
+void QtDialogWindow::OnScrollReleased()
+{
+    if (m_dialog != nullptr) {
+        m_dialog->OnHScroll(SB_THUMBPOSITION, static_cast<unsigned>(m_scrollBar->sliderPosition()));
+        m_dialog->OnHScroll(SB_ENDSCROLL, 0);
+    }
+}
+
+void QtDialogWindow::SetDlgItemText(int id, const char* text)
+{
+    const QString value = QString::fromUtf8(text);
+    if (id == IDC_FREQUENCY) {
+        m_frequency->setText(value);
+    } else if (id == IDC_STATUS) {
+        m_status->setText(value);
+    }
+}
+
+// The box's text as UTF-8 bytes, cut to fit the caller's buffer.
+int QtDialogWindow::GetDlgItemText(int id, char* buffer, int maxCount)
+{
+    if (maxCount <= 0) {
+        return 0;
+    }
+    const QString text = id == IDC_FREQUENCY ? m_frequency->text() : m_status->text();
+    const QByteArray bytes = text.toUtf8();
+    const int length = std::min(static_cast<int>(bytes.size()), maxCount - 1);
+    std::copy_n(bytes.constData(), length, buffer);
+    buffer[length] = '\0';
+    return length;
+}
+
+void QtDialogWindow::SetDlgItemInt(int id, int value, bool isSigned)
+{
+    const QString text = isSigned ? QString::number(value)
+                                  : QString::number(static_cast<unsigned>(value));
+    SetDlgItemText(id, text.toUtf8().constData());
+}
+
+void QtDialogWindow::AddListString(int, const char* text)
+{
+    m_list->addItem(QString::fromUtf8(text));
+}
+
+void QtDialogWindow::SetListSelection(int, int position)
+{
+    m_list->setCurrentRow(position);
+}
+
+int QtDialogWindow::GetListSelection(int)
+{
+    const QList<QListWidgetItem*> selected = m_list->selectedItems();
+    return selected.isEmpty() ? LB_ERR : m_list->row(selected.first());
+}
+
+void QtDialogWindow::SetScrollRange(int minimum, int maximum)
+{
+    m_scrollBar->setRange(minimum, maximum);
+}
+
+void QtDialogWindow::SetScrollPos(int position)
+{
+    // setValue moves the thumb without triggering a slider action (inside an
+    // action it also becomes the position Qt settles on).
+    m_thumb = std::clamp(position, m_scrollBar->minimum(), m_scrollBar->maximum());
+    m_scrollBar->setValue(m_thumb);
+}
+
+void QtDialogWindow::MessageBox(const char* text)
+{
+    m_scrollBar->CancelRepeat();
+    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
+                    QString::fromUtf8(text), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+int QtDialogWindow::RunModal()
+{
+    if (m_dialog != nullptr) {
+        m_dialog->OnInitDialog();
+    }
+    m_start->setFocus();
+    return exec();
+}
+
+void QtDialogWindow::EndDialog(int result)
+{
+    done(result);
+}

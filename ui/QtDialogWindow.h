@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "IDialogWindow.h"
+
+class CWaveGeneratorDialog;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class WindowScrollBar;
+
+// The dialog template rendered with Qt Widgets. It holds no generator logic:
+// it forwards every user action to the dialog's handlers and carries out
+// the window operations they call.
+class QtDialogWindow : public QDialog, public IDialogWindow {
+public:
+    explicit QtDialogWindow(QWidget* parent = nullptr);
+
+    // The handlers that receive this window's events.
+    void Attach(CWaveGeneratorDialog* dialog) { m_dialog = dialog; }
+    // Called for a help request (F1).
+    std::function<void()> m_onHelp;
+
+    void SetDlgItemText(int id, const char* text) override;
+    int GetDlgItemText(int id, char* buffer, int maxCount) override;
+    void SetDlgItemInt(int id, int value, bool isSigned) override;
+    void AddListString(int id, const char* text) override;
+    void SetListSelection(int id, int position) override;
+    int GetListSelection(int id) override;
+    void SetScrollRange(int minimum, int maximum) override;
+    void SetScrollPos(int position) override;
+    void MessageBox(const char* text) override;
+    int RunModal() override;
+    void EndDialog(int result) override;
+
+    // Esc arrives here: it is the Exit command, not a bare close.
+    void reject() override;
+
+    QPushButton* StartButton() const { return m_start; }
+    QPushButton* StopButton() const { return m_stop; }
+    QPushButton* ExitButton() const { return m_exit; }
+    QListWidget* WaveformList() const { return m_list; }
+    QLineEdit* FrequencyBox() const { return m_frequency; }
+    QLabel* StatusText() const { return m_status; }
+    WindowScrollBar* ScrollBar() const { return m_scrollBar; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildTemplate();
+    QRect FromDialogUnits(int left, int top, int width, int height) const;
+    template <typename Control>
+    Control* AddControl(Control* control, int left, int top, int width, int height);
+    void Command(int id);
+    void OnScrollAction(int action);
+    void OnScrollReleased();
+
+    CWaveGeneratorDialog* m_dialog = nullptr;
+    int m_baseUnitX = 0;
+    int m_baseUnitY = 0;
+    QPushButton* m_start = nullptr;
+    QPushButton* m_stop = nullptr;
+    QPushButton* m_exit = nullptr;
+    QListWidget* m_list = nullptr;
+    QLineEdit* m_frequency = nullptr;
+    QLabel* m_status = nullptr;
+    WindowScrollBar* m_scrollBar = nullptr;
+    int m_thumb = 0;  // where the handlers last put the thumb
+};
