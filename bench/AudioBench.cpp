@@ -11,6 +11,7 @@
 #include "AlsaPlaybackDevice.h"
 #include "AlsaWaveOut.h"
 #include "CWaveGeneratorDialog.h"
+#include "QuietDialogWindow.h"
 #include "MonitorRecorder.h"
 #include "MonotonicTickSource.h"
 
@@ -31,27 +32,12 @@ double CpuSeconds()
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-class QuietWindow : public IDialogWindow {
-public:
-    void SetDlgItemText(int, const char*) override {}
-    int GetDlgItemText(int, char* buffer, int) override { return static_cast<int>(*buffer = 0); }
-    void SetDlgItemInt(int, int, bool) override {}
-    void AddListString(int, const char*) override {}
-    void SetListSelection(int, int) override {}
-    int GetListSelection(int) override { return 0; }
-    void SetScrollRange(int, int) override {}
-    void SetScrollPos(int) override {}
-    void MessageBox(const char* text) override { std::fprintf(stderr, "%s\n", text); }
-    int RunModal() override { return 0; }
-    void EndDialog(int) override {}
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
-    QuietWindow window;
+    QuietDialogWindow window;
     AlsaWaveOut waveOut;
     MonotonicTickSource ticks;
     CWaveGeneratorDialog dialog(window, waveOut, ticks);

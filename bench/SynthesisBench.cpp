@@ -5,33 +5,18 @@
 #include <cmath>
 
 #include "CWaveGeneratorDialog.h"
+#include "QuietDialogWindow.h"
 #include "MonotonicTickSource.h"
 #include "SilentWaveOut.h"
 
 namespace {
-
-// A window that shows nothing.
-class NullWindow : public IDialogWindow {
-public:
-    void SetDlgItemText(int, const char*) override {}
-    int GetDlgItemText(int, char* buffer, int) override { return static_cast<int>(*buffer = 0); }
-    void SetDlgItemInt(int, int, bool) override {}
-    void AddListString(int, const char*) override {}
-    void SetListSelection(int, int) override {}
-    int GetListSelection(int) override { return 0; }
-    void SetScrollRange(int, int) override {}
-    void SetScrollPos(int) override {}
-    void MessageBox(const char*) override {}
-    int RunModal() override { return 0; }
-    void EndDialog(int) override {}
-};
 
 constexpr int kDefaultCount = 480000;
 constexpr int kLongestSweepCount = 1048569;
 
 void GenerateWaveformAt(benchmark::State& state, int waveform, double frequency)
 {
-    NullWindow window;
+    QuietDialogWindow window;
     SilentWaveOut waveOut;
     MonotonicTickSource ticks;
     CWaveGeneratorDialog dialog(window, waveOut, ticks);
