@@ -89,6 +89,7 @@ private slots:
     void slider_dragTracksAndReleaseRestarts();
     void refusal_showsABoxWithTheApplicationsName();
     void tab_walksTheFiveStopsInTemplateOrder();
+    void f1_reachesTheHelpHandlerAndNothingElse();
     void frequencyBox_readsUtf8AndTheLocaleDoesNotMatter();
     void realSoundServer_startPlaysUntilExit();
 
@@ -362,6 +363,17 @@ void WindowTest::tab_walksTheFiveStopsInTemplateOrder()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), next);
     }
+}
+
+void WindowTest::f1_reachesTheHelpHandlerAndNothingElse()
+{
+    ShowActive();
+    int helpRequests = 0;
+    m_window->m_onHelp = [&] { ++helpRequests; };
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+    QCOMPARE(helpRequests, 1);
+    QVERIFY(m_log.empty());
+    QVERIFY(m_window->isVisible());
 }
 
 void WindowTest::frequencyBox_readsUtf8AndTheLocaleDoesNotMatter()
