@@ -124,7 +124,7 @@ TEST_F(Reliability, manyStartStopCyclesAndSliderRestarts_releaseEverything)
     dialog.OnStop();
     const int fds = CountEntries("/proc/self/fd");
     const int threads = CountEntries("/proc/self/task");
-    long residentAfter100 = 0;
+    [[maybe_unused]] long residentAfter100 = 0;
     for (int cycle = 1; cycle <= 2000; ++cycle) {
         Start(cycle % 2 == 0 ? "500" : "1234.5", cycle % 7 == 3 ? 1 : 0);
         ASSERT_NE(dialog.m_waveOut, nullptr) << "cycle " << cycle;
