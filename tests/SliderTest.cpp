@@ -1,3 +1,5 @@
+#include <cmath>
+
 #include "DialogFixture.h"
 #include "FrequencyScale.h"
 
@@ -129,6 +131,18 @@ TEST_F(Slider, arrowFromBelowTheMinimum_clampsTo10)
     EXPECT_EQ(window.Text(IDC_FREQUENCY), "10.000");
     EXPECT_EQ(window.m_scrollPos, 0);
     EXPECT_EQ(dialog.m_frequency, 10.0);
+}
+
+TEST_F(Slider, arrowAfterANanStart_clampsTo10)
+{
+    Start("nan");
+    ASSERT_TRUE(std::isnan(dialog.m_frequency));
+    TakeLog();
+    Scroll(SB_LINELEFT, 0, 1000);
+    EXPECT_EQ(dialog.m_frequency, 10.0);
+    EXPECT_EQ(window.Text(IDC_FREQUENCY), "10.000");
+    EXPECT_EQ(window.m_scrollPos, 0);
+    EXPECT_EQ(window.Text(IDC_STATUS), "This is a sine wave, 10.000 Hz\n");
 }
 
 TEST_F(Slider, arrowAboveTheMaximum_clampsTo16000)

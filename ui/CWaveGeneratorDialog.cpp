@@ -154,7 +154,9 @@ void CWaveGeneratorDialog::OnHScroll(unsigned code, unsigned position)
     }
     const bool thumb = code == SB_THUMBPOSITION || code == SB_THUMBTRACK;
     m_frequency = thumb ? FrequencyFromScrollPos(*this, position) : SteppedFrequency(code);
-    if (m_frequency < m_minFrequency) {
+    // Written so that NaN (left by a Start that read "nan") clamps to the
+    // bottom too, like any value below it.
+    if (!(m_frequency >= m_minFrequency)) {
         m_frequency = m_minFrequency;
     }
     if (m_frequency > m_maxFrequency) {
