@@ -15,7 +15,6 @@ int SilentWaveOut::PrepareHeader(WaveOutHandle, WaveHeader* header)
 int SilentWaveOut::Write(WaveOutHandle, WaveHeader* header)
 {
     header->dwFlags |= WHDR_INQUEUE;
-    m_lastWritten = header;
     return MMSYSERR_NOERROR;
 }
 

@@ -12,7 +12,4 @@ public:
     int Reset(WaveOutHandle handle) override;
     int UnprepareHeader(WaveOutHandle handle, WaveHeader* header) override;
     int Close(WaveOutHandle handle) override;
-
-    // The header handed to the last Write.
-    const WaveHeader* m_lastWritten = nullptr;
 };
