@@ -2,6 +2,15 @@
 
 #include "WaveFormatEx.h"
 #include "WaveHeader.h"
+#include "WaveHeaderQueue.h"
+
+// The words this layer keeps from the wave output it stands in for, and what
+// they mean here:
+//   handle (WaveOutHandle)  an open output: an ALSA PCM and its playback thread
+//   MMSYSERR_* / WAVERR_*    results; 0 is success, anything else a failure
+//   WHDR_*                   state bits in a caller's header (WaveHeaderQueue)
+//   dwLoops                  passes to play; kLoopForever never ends in practice
+//   SB_* (ui/)               the window scroll bar's action codes
 
 // Results of the wave output operations: 0 is success.
 inline constexpr int MMSYSERR_NOERROR = 0;
@@ -11,10 +20,13 @@ inline constexpr int WAVERR_BADFORMAT = 32;
 inline constexpr int WAVERR_STILLPLAYING = 33;
 inline constexpr int WAVERR_UNPREPARED = 34;
 
-// An open output device; each implementation derives its own.
+// An open output device; each implementation derives its own. The header
+// bookkeeping is the same for all of them.
 class WaveOutDevice {
 public:
     virtual ~WaveOutDevice() = default;
+
+    WaveHeaderQueue m_headers;
 };
 
 using WaveOutHandle = WaveOutDevice*;

@@ -6,27 +6,25 @@ int SilentWaveOut::Open(WaveOutHandle* handle, const WaveFormatEx&)
     return MMSYSERR_NOERROR;
 }
 
-int SilentWaveOut::PrepareHeader(WaveOutHandle, WaveHeader* header)
+int SilentWaveOut::PrepareHeader(WaveOutHandle handle, WaveHeader* header)
 {
-    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
+    return handle->m_headers.Prepare(header);
+}
+
+int SilentWaveOut::Write(WaveOutHandle handle, WaveHeader* header)
+{
+    return handle->m_headers.Queue(header);
+}
+
+int SilentWaveOut::Reset(WaveOutHandle handle)
+{
+    handle->m_headers.Reset();
     return MMSYSERR_NOERROR;
 }
 
-int SilentWaveOut::Write(WaveOutHandle, WaveHeader* header)
+int SilentWaveOut::UnprepareHeader(WaveOutHandle handle, WaveHeader* header)
 {
-    header->dwFlags |= WHDR_INQUEUE;
-    return MMSYSERR_NOERROR;
-}
-
-int SilentWaveOut::Reset(WaveOutHandle)
-{
-    return MMSYSERR_NOERROR;
-}
-
-int SilentWaveOut::UnprepareHeader(WaveOutHandle, WaveHeader* header)
-{
-    header->dwFlags &= ~(WHDR_PREPARED | WHDR_INQUEUE);
-    return MMSYSERR_NOERROR;
+    return handle->m_headers.Unprepare(header);
 }
 
 int SilentWaveOut::Close(WaveOutHandle handle)

@@ -10,6 +10,10 @@ inline constexpr std::uint32_t WHDR_BEGINLOOP = 0x04;
 inline constexpr std::uint32_t WHDR_ENDLOOP = 0x08;
 inline constexpr std::uint32_t WHDR_INQUEUE = 0x10;
 
+// The largest pass count, which the dialog asks for: at a second a pass, it
+// would play for 136 years, so it stands for "until reset".
+inline constexpr std::uint32_t kLoopForever = 0xFFFFFFFFu;
+
 // One caller-owned buffer for the wave output, played in place.
 struct WaveHeader {
     char* lpData = nullptr;

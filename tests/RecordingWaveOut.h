@@ -7,7 +7,8 @@
 #include "IWaveOut.h"
 
 // A wave output that records its calls into a shared log and can be told to
-// fail the open. It checks that every call names the device it opened.
+// fail the open. It keeps the header flags through the same owner as the
+// real outputs. It checks that every call names the device it opened.
 class RecordingWaveOut : public IWaveOut {
 public:
     explicit RecordingWaveOut(std::vector<std::string>& log) : m_log(log) {}
@@ -29,24 +30,26 @@ public:
     int PrepareHeader(WaveOutHandle handle, WaveHeader* header) override
     {
         Log("prepare", handle);
-        header->dwFlags |= WHDR_PREPARED;
-        return MMSYSERR_NOERROR;
+        return handle->m_headers.Prepare(header);
     }
 
     int Write(WaveOutHandle handle, WaveHeader* header) override
     {
         Log("write", handle);
         m_written = *header;
-        header->dwFlags |= WHDR_INQUEUE;
-        return MMSYSERR_NOERROR;
+        return handle->m_headers.Queue(header);
     }
 
-    int Reset(WaveOutHandle handle) override { return Log("reset", handle); }
+    int Reset(WaveOutHandle handle) override
+    {
+        handle->m_headers.Reset();
+        return Log("reset", handle);
+    }
 
     int UnprepareHeader(WaveOutHandle handle, WaveHeader* header) override
     {
-        header->dwFlags &= ~(WHDR_PREPARED | WHDR_INQUEUE);
-        return Log("unprepare", handle);
+        Log("unprepare", handle);
+        return handle->m_headers.Unprepare(header);
     }
 
     int Close(WaveOutHandle handle) override
