@@ -22,15 +22,14 @@ int CWaveGeneratorApp::Run(int argc, char** argv)
 
 bool CWaveGeneratorApp::InitInstance()
 {
-    AlsaWaveOut waveOut;
+    // The window outlives a sound server restart: a lost device is reopened.
+    AlsaWaveOut waveOut("default", AlsaWaveOut::OnLoss::Reopen);
     MonotonicTickSource ticks;
     QtDialogWindow window;
     CWaveGeneratorDialog dialog(window, waveOut, ticks);
     window.Attach(&dialog);
     window.m_onHelp = [this] { OnHelp(); };
-    m_pMainWnd = &window;
     dialog.DoModal();
-    m_pMainWnd = nullptr;
     return false;
 }
 

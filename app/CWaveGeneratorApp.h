@@ -1,7 +1,5 @@
 #pragma once
 
-class QWidget;
-
 // The application: it shows the one dialog modally as its main window and
 // ends when the dialog closes. Exactly one object exists, theApp.
 class CWaveGeneratorApp {
@@ -12,8 +10,6 @@ public:
     bool InitInstance();
     // The default help handler: there is no help content of our own.
     void OnHelp();
-
-    QWidget* m_pMainWnd = nullptr;
 };
 
 extern CWaveGeneratorApp theApp;

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
-int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format,
+int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format, OnLoss onLoss,
                              AlsaPlaybackDevice** device)
 {
     *device = nullptr;
@@ -14,17 +14,12 @@ int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format,
         format.nChannels == 0 || format.nBlockAlign != format.nChannels * 2) {
         return WAVERR_BADFORMAT;
     }
-    snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, pcmName, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
-        return MMSYSERR_NODRIVER;
-    }
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd < 0) {
-        snd_pcm_close(pcm);
         return MMSYSERR_NODRIVER;
     }
-    auto* opened = new AlsaPlaybackDevice(pcm, wakeFd, format.nBlockAlign);
-    const int result = opened->Configure(format);
+    auto* opened = new AlsaPlaybackDevice(pcmName, format, onLoss, wakeFd);
+    const int result = opened->OpenPcm();
     if (result != MMSYSERR_NOERROR) {
         delete opened;
         return result;
@@ -33,19 +28,41 @@ int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format,
     return MMSYSERR_NOERROR;
 }
 
-AlsaPlaybackDevice::AlsaPlaybackDevice(snd_pcm_t* pcm, int wakeFd, unsigned frameBytes)
-    : m_pcm(pcm), m_wakeFd(wakeFd), m_frameBytes(frameBytes)
+AlsaPlaybackDevice::AlsaPlaybackDevice(const char* pcmName, const WaveFormatEx& format,
+                                       OnLoss onLoss, int wakeFd)
+    : m_pcmName(pcmName), m_format(format), m_onLoss(onLoss), m_wakeFd(wakeFd)
 {
 }
 
 AlsaPlaybackDevice::~AlsaPlaybackDevice()
 {
     Stop();
-    snd_pcm_close(m_pcm);
+    ClosePcm();
     close(m_wakeFd);
 }
 
-int AlsaPlaybackDevice::Configure(const WaveFormatEx& format)
+int AlsaPlaybackDevice::OpenPcm()
+{
+    if (snd_pcm_open(&m_pcm, m_pcmName.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+        m_pcm = nullptr;
+        return MMSYSERR_NODRIVER;
+    }
+    const int result = Configure();
+    if (result != MMSYSERR_NOERROR) {
+        ClosePcm();
+    }
+    return result;
+}
+
+void AlsaPlaybackDevice::ClosePcm()
+{
+    if (m_pcm != nullptr) {
+        snd_pcm_close(m_pcm);
+        m_pcm = nullptr;
+    }
+}
+
+int AlsaPlaybackDevice::Configure()
 {
     snd_pcm_hw_params_t* hw = nullptr;
     snd_pcm_hw_params_alloca(&hw);
@@ -54,9 +71,9 @@ int AlsaPlaybackDevice::Configure(const WaveFormatEx& format)
     if (snd_pcm_hw_params_any(m_pcm, hw) < 0 ||
         snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
         snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE) < 0 ||
-        snd_pcm_hw_params_set_channels(m_pcm, hw, format.nChannels) < 0 ||
+        snd_pcm_hw_params_set_channels(m_pcm, hw, m_format.nChannels) < 0 ||
         snd_pcm_hw_params_set_rate_resample(m_pcm, hw, 1) < 0 ||
-        snd_pcm_hw_params_set_rate(m_pcm, hw, format.nSamplesPerSec, 0) < 0 ||
+        snd_pcm_hw_params_set_rate(m_pcm, hw, m_format.nSamplesPerSec, 0) < 0 ||
         snd_pcm_hw_params_set_buffer_time_near(m_pcm, hw, &bufferTime, nullptr) < 0 ||
         snd_pcm_hw_params_set_period_time_near(m_pcm, hw, &periodTime, nullptr) < 0 ||
         snd_pcm_hw_params(m_pcm, hw) < 0) {
@@ -74,10 +91,10 @@ int AlsaPlaybackDevice::Configure(const WaveFormatEx& format)
         return WAVERR_BADFORMAT;
     }
     const int pcmFds = snd_pcm_poll_descriptors_count(m_pcm);
-    if (pcmFds <= 0) {
+    if (pcmFds <= 0 || static_cast<std::size_t>(pcmFds) >= m_pollFds.size()) {
         return MMSYSERR_NODRIVER;
     }
-    m_pollFds.resize(static_cast<std::size_t>(pcmFds) + 1);
+    m_pcmPollCount = static_cast<unsigned>(pcmFds);
     m_pollFds[0] = {m_wakeFd, POLLIN, 0};
     return MMSYSERR_NOERROR;
 }
@@ -85,8 +102,8 @@ int AlsaPlaybackDevice::Configure(const WaveFormatEx& format)
 void AlsaPlaybackDevice::Start(const char* frames, std::uint32_t bytes, std::uint32_t passes)
 {
     Stop();
-    const snd_pcm_uframes_t frameCount = bytes / m_frameBytes;
-    if (frameCount == 0 || passes == 0 || snd_pcm_prepare(m_pcm) < 0) {
+    const snd_pcm_uframes_t frameCount = bytes / m_format.nBlockAlign;
+    if (frameCount == 0 || passes == 0) {
         return;
     }
     m_frames = frames;
@@ -94,8 +111,9 @@ void AlsaPlaybackDevice::Start(const char* frames, std::uint32_t bytes, std::uin
     m_position = 0;
     m_passesLeft = passes;
     m_stop.store(false, std::memory_order_release);
-    m_lost.store(false, std::memory_order_release);
     m_framesWritten.store(0, std::memory_order_relaxed);
+    // A PCM that failed before this start (or is gone) is lost from the outset.
+    m_lost.store(m_pcm == nullptr || snd_pcm_prepare(m_pcm) < 0, std::memory_order_release);
     m_thread = std::thread(&AlsaPlaybackDevice::Run, this);
 }
 
@@ -109,35 +127,66 @@ void AlsaPlaybackDevice::Stop()
         std::uint64_t drained = 0;
         [[maybe_unused]] const ssize_t cleared = read(m_wakeFd, &drained, sizeof drained);
     }
-    snd_pcm_drop(m_pcm);
+    if (m_pcm != nullptr) {
+        snd_pcm_drop(m_pcm);
+    }
 }
 
-// The playback thread: no allocation, no lock, no text.
+// The playback thread: no allocation, no lock, no text of our own (opening
+// the PCM again after a loss is left to the ALSA library).
 void AlsaPlaybackDevice::Run()
+{
+    while (m_lost.load(std::memory_order_acquire) || PlayUntilLost()) {
+        if (m_onLoss == OnLoss::End || !Reopen()) {
+            return;
+        }
+    }
+}
+
+// Writes the loop until a stop (false) or until the device is lost (true).
+bool AlsaPlaybackDevice::PlayUntilLost()
 {
     while (!m_stop.load(std::memory_order_acquire)) {
         if (m_passesLeft == 0) {
             FinishPasses();
-            return;
+            return false;
         }
         if (!WriteChunk()) {
-            return;
+            return m_lost.load(std::memory_order_acquire);
         }
     }
+    return false;
+}
+
+// Closes the lost PCM and opens the same name every kReopenIntervalMs until
+// it opens (true: play from the first sample) or a stop arrives (false).
+bool AlsaPlaybackDevice::Reopen()
+{
+    ClosePcm();
+    while (!WaitForWakeUp(kReopenIntervalMs)) {
+        if (OpenPcm() == MMSYSERR_NOERROR && snd_pcm_prepare(m_pcm) >= 0) {
+            m_position = 0;
+            m_reopens.fetch_add(1, std::memory_order_relaxed);
+            m_lost.store(false, std::memory_order_release);
+            return true;
+        }
+        ClosePcm();
+    }
+    return false;
 }
 
 // Writes up to one period from the current position, never across the
-// loop seam; false when the thread is to end.
+// loop seam; false when the thread is to end or the device is lost.
 bool AlsaPlaybackDevice::WriteChunk()
 {
     const snd_pcm_uframes_t chunk = std::min(m_periodFrames, m_frameCount - m_position);
     const snd_pcm_sframes_t written =
-        snd_pcm_writei(m_pcm, m_frames + m_position * m_frameBytes, chunk);
+        snd_pcm_writei(m_pcm, m_frames + m_position * m_format.nBlockAlign, chunk);
     if (written == -EAGAIN) {
         return WaitForRoom();
     }
     if (written < 0) {
-        return Recover(written);
+        return Recover();
     }
     m_framesWritten.fetch_add(static_cast<std::uint64_t>(written), std::memory_order_relaxed);
     m_position += static_cast<snd_pcm_uframes_t>(written);
@@ -152,15 +201,16 @@ bool AlsaPlaybackDevice::WriteChunk()
 }
 
 // Sleeps until the PCM can take a period or the wake-up descriptor fires;
-// false when the thread is to end.
+// false when the thread is to end or the device is lost.
 bool AlsaPlaybackDevice::WaitForRoom()
 {
-    const int pcmFds = static_cast<int>(m_pollFds.size()) - 1;
-    if (snd_pcm_poll_descriptors(m_pcm, &m_pollFds[1], static_cast<unsigned>(pcmFds)) != pcmFds) {
-        return Recover(-ENODEV);
+    pollfd* pcmFds = &m_pollFds[1];
+    if (snd_pcm_poll_descriptors(m_pcm, pcmFds, m_pcmPollCount) !=
+        static_cast<int>(m_pcmPollCount)) {
+        return Lose();
     }
     for (;;) {
-        const int ready = poll(m_pollFds.data(), m_pollFds.size(), -1);
+        const int ready = poll(m_pollFds.data(), m_pcmPollCount + 1, -1);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
@@ -168,19 +218,11 @@ bool AlsaPlaybackDevice::WaitForRoom()
             return false;
         }
         unsigned short events = 0;
-        if (snd_pcm_poll_descriptors_revents(m_pcm, &m_pollFds[1], static_cast<unsigned>(pcmFds),
-                                             &events) < 0) {
-            return Recover(-ENODEV);
+        if (snd_pcm_poll_descriptors_revents(m_pcm, pcmFds, m_pcmPollCount, &events) < 0) {
+            return Lose();
         }
         if ((events & (POLLERR | POLLNVAL | POLLHUP)) != 0) {
-            const snd_pcm_state_t state = snd_pcm_state(m_pcm);
-            if (state == SND_PCM_STATE_XRUN) {
-                return Recover(-EPIPE);
-            }
-            if (state == SND_PCM_STATE_SUSPENDED) {
-                return Recover(-ESTRPIPE);
-            }
-            return Recover(-ENODEV);
+            return Recover();
         }
         if ((events & POLLOUT) != 0) {
             return true;
@@ -194,27 +236,44 @@ bool AlsaPlaybackDevice::WaitForWakeUp(int timeoutMs)
     return ready > 0 && (m_pollFds[0].revents & POLLIN) != 0;
 }
 
-// The standard recovery: an underrun is prepared away and the loop goes on
-// from where it was; a suspend is resumed; anything else ends the thread.
-bool AlsaPlaybackDevice::Recover(snd_pcm_sframes_t error)
+// After a failed write or an error on the descriptors, the PCM's state says
+// what happened: an underrun is prepared away and the loop goes on from
+// where it was; a suspend is resumed; a PCM left stopped or draining (which
+// this thread never asks for) is set up again; a disconnected PCM, or one
+// that fails in any other state, is lost.
+bool AlsaPlaybackDevice::Recover()
 {
-    bool recovered = false;
-    if (error == -EPIPE) {
+    switch (snd_pcm_state(m_pcm)) {
+    case SND_PCM_STATE_XRUN:
         m_underruns.fetch_add(1, std::memory_order_relaxed);
-        recovered = snd_pcm_prepare(m_pcm) >= 0;
-    } else if (error == -ESTRPIPE) {
-        int resumed;
-        while ((resumed = snd_pcm_resume(m_pcm)) == -EAGAIN) {
-            if (WaitForWakeUp(100)) {
-                return false;
-            }
+        return snd_pcm_prepare(m_pcm) >= 0 || Lose();
+    case SND_PCM_STATE_SUSPENDED:
+        return Resume();
+    case SND_PCM_STATE_SETUP:
+    case SND_PCM_STATE_DRAINING:
+        return (snd_pcm_drop(m_pcm) >= 0 && snd_pcm_prepare(m_pcm) >= 0) || Lose();
+    default:
+        return Lose();
+    }
+}
+
+// Resumes a suspended PCM, waiting while it says "not yet"; a PCM that
+// cannot resume is prepared instead. False on a stop or a loss.
+bool AlsaPlaybackDevice::Resume()
+{
+    int resumed;
+    while ((resumed = snd_pcm_resume(m_pcm)) == -EAGAIN) {
+        if (WaitForWakeUp(100)) {
+            return false;
         }
-        recovered = resumed >= 0 || snd_pcm_prepare(m_pcm) >= 0;
     }
-    if (!recovered) {
-        m_lost.store(true, std::memory_order_release);
-    }
-    return recovered;
+    return resumed >= 0 || snd_pcm_prepare(m_pcm) >= 0 || Lose();
+}
+
+bool AlsaPlaybackDevice::Lose()
+{
+    m_lost.store(true, std::memory_order_release);
+    return false;
 }
 
 // All passes are queued: let them play out, then wait for the stop.

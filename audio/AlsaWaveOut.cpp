@@ -2,7 +2,7 @@
 
 #include <alsa/asoundlib.h>
 
-#include "AlsaPlaybackDevice.h"
+#include <utility>
 
 namespace {
 
@@ -17,7 +17,8 @@ AlsaPlaybackDevice* DeviceOf(WaveOutHandle handle)
 
 }  // namespace
 
-AlsaWaveOut::AlsaWaveOut(const char* pcmName) : m_pcmName(pcmName)
+AlsaWaveOut::AlsaWaveOut(std::string pcmName, OnLoss onLoss)
+    : m_pcmName(std::move(pcmName)), m_onLoss(onLoss)
 {
     snd_lib_error_set_handler(&IgnoreAlsaError);
 }
@@ -25,18 +26,14 @@ AlsaWaveOut::AlsaWaveOut(const char* pcmName) : m_pcmName(pcmName)
 int AlsaWaveOut::Open(WaveOutHandle* handle, const WaveFormatEx& format)
 {
     AlsaPlaybackDevice* device = nullptr;
-    const int result = AlsaPlaybackDevice::Open(m_pcmName, format, &device);
+    const int result = AlsaPlaybackDevice::Open(m_pcmName.c_str(), format, m_onLoss, &device);
     *handle = device;
     return result;
 }
 
 int AlsaWaveOut::PrepareHeader(WaveOutHandle handle, WaveHeader* header)
 {
-    if (handle == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return handle == nullptr ? MMSYSERR_INVALHANDLE : handle->m_headers.Prepare(header);
 }
 
 int AlsaWaveOut::Write(WaveOutHandle handle, WaveHeader* header)
@@ -44,15 +41,12 @@ int AlsaWaveOut::Write(WaveOutHandle handle, WaveHeader* header)
     if (handle == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
-    if ((header->dwFlags & WHDR_PREPARED) == 0) {
-        return WAVERR_UNPREPARED;
+    if (const int queued = handle->m_headers.Queue(header); queued != MMSYSERR_NOERROR) {
+        return queued;
     }
-    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-    const bool looping = (header->dwFlags & (WHDR_BEGINLOOP | WHDR_ENDLOOP)) ==
-                         (WHDR_BEGINLOOP | WHDR_ENDLOOP);
-    AlsaPlaybackDevice* device = DeviceOf(handle);
-    device->m_queuedHeader = header;
-    device->Start(header->lpData, header->dwBufferLength, looping ? header->dwLoops : 1);
+    const bool looping =
+        (header->dwFlags & (WHDR_BEGINLOOP | WHDR_ENDLOOP)) == (WHDR_BEGINLOOP | WHDR_ENDLOOP);
+    DeviceOf(handle)->Start(header->lpData, header->dwBufferLength, looping ? header->dwLoops : 1);
     return MMSYSERR_NOERROR;
 }
 
@@ -61,25 +55,14 @@ int AlsaWaveOut::Reset(WaveOutHandle handle)
     if (handle == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
-    AlsaPlaybackDevice* device = DeviceOf(handle);
-    device->Stop();
-    if (WaveHeader* header = device->m_queuedHeader) {
-        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-        device->m_queuedHeader = nullptr;
-    }
+    DeviceOf(handle)->Stop();
+    handle->m_headers.Reset();
     return MMSYSERR_NOERROR;
 }
 
 int AlsaWaveOut::UnprepareHeader(WaveOutHandle handle, WaveHeader* header)
 {
-    if (handle == nullptr) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if ((header->dwFlags & WHDR_INQUEUE) != 0) {
-        return WAVERR_STILLPLAYING;
-    }
-    header->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return handle == nullptr ? MMSYSERR_INVALHANDLE : handle->m_headers.Unprepare(header);
 }
 
 int AlsaWaveOut::Close(WaveOutHandle handle)
