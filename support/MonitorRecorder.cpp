@@ -25,11 +25,11 @@ bool MonitorRecorder::Start()
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
     posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-    const char* argv[] = {"parec",          "-d",          "nullsink.monitor",
-                          "--format=s16le", "--rate=48000", "--channels=1",
-                          "--raw",          "--latency-msec=10", nullptr};
-    const int spawned = posix_spawnp(&m_pid, "parec", &actions, nullptr,
-                                     const_cast<char* const*>(argv), environ);
+    const char* argv[] = {
+        "parec",        "-d",    "nullsink.monitor",  "--format=s16le", "--rate=48000",
+        "--channels=1", "--raw", "--latency-msec=10", nullptr};
+    const int spawned =
+        posix_spawnp(&m_pid, "parec", &actions, nullptr, const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     if (spawned != 0) {
@@ -75,6 +75,7 @@ void MonitorRecorder::Read()
         std::memcpy(m_samples.data() + first, m_partial.data(), whole * 2);
         m_partial.erase(m_partial.begin(), m_partial.begin() + static_cast<long>(whole * 2));
         m_arrivals.push_back({now, m_samples.size()});
+        m_arrived.notify_all();
     }
 }
 
@@ -98,12 +99,21 @@ std::size_t MonitorRecorder::SampleCount()
 
 bool MonitorRecorder::WaitForSamples(std::size_t count, std::chrono::milliseconds timeout)
 {
-    const auto deadline = Clock::now() + timeout;
-    while (SampleCount() < count) {
-        if (Clock::now() > deadline) {
+    return WaitUntil([count](const std::vector<std::int16_t>& s) { return s.size() >= count; },
+                     timeout);
+}
+
+bool MonitorRecorder::WaitForValue(std::int16_t value, std::size_t from,
+                                   std::chrono::milliseconds timeout)
+{
+    return WaitUntil(
+        [&](const std::vector<std::int16_t>& s) {
+            for (; from < s.size(); ++from) {
+                if (s[from] == value) {
+                    return true;
+                }
+            }
             return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+        },
+        timeout);
 }

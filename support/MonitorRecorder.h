@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -35,6 +36,18 @@ public:
     std::size_t SampleCount();
     // Waits until `count` samples have been recorded or `timeout` passed.
     bool WaitForSamples(std::size_t count, std::chrono::milliseconds timeout);
+    // Waits until a sample equal to `value` has been recorded at or after
+    // index `from`, or `timeout` passed.
+    bool WaitForValue(std::int16_t value, std::size_t from, std::chrono::milliseconds timeout);
+
+    // Waits until done(samples) holds, looking again at every chunk that
+    // arrives, or until `timeout` passed. done runs under the recorder's lock.
+    template <class Done>
+    bool WaitUntil(Done done, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_arrived.wait_for(lock, timeout, [&] { return done(m_samples); });
+    }
 
 private:
     void Read();
@@ -43,6 +56,7 @@ private:
     int m_fd = -1;
     std::thread m_reader;
     std::mutex m_mutex;
+    std::condition_variable m_arrived;
     std::vector<std::int16_t> m_samples;
     std::vector<Arrival> m_arrivals;
     std::vector<char> m_partial;
