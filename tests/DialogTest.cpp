@@ -127,8 +127,8 @@ TEST_F(WaveOutput, failedOpen_showsBothMessagesAndKeepsTheWaveformStatus)
 {
     waveOut.m_failOpen = true;
     Start("500");
-    EXPECT_EQ(TakeLog(), (Log{kStopped, kSine500, "open", kOpenFailed,
-                              "box cannot open wave out device"}));
+    EXPECT_EQ(TakeLog(),
+              (Log{kStopped, kSine500, "open", kOpenFailed, "box cannot open wave out device"}));
     EXPECT_EQ(dialog.m_waveOut, nullptr);
     EXPECT_EQ(dialog.m_waveHeader.dwFlags & WHDR_PREPARED, 0u);
     EXPECT_EQ(window.Text(IDC_STATUS), "This is a sine wave, 500.000 Hz\n");
@@ -155,8 +155,7 @@ TEST_F(StartCommand, whilePlaying_stopsBeforeAnythingElseEvenWhenRefused)
     Start("500");
     TakeLog();
     Start("abc");
-    EXPECT_EQ(TakeLog(),
-              (Log{"reset", "unprepare", "close", kStopped, "box Illegal frequency"}));
+    EXPECT_EQ(TakeLog(), (Log{"reset", "unprepare", "close", kStopped, "box Illegal frequency"}));
     EXPECT_EQ(dialog.m_waveOut, nullptr);
     EXPECT_EQ(window.Text(IDC_FREQUENCY), "abc");
 }
@@ -187,9 +186,8 @@ TEST_F(StartCommand, aboveTheMaximum_isCorrectedTo16000)
         TakeLog();
         Start(text);
         EXPECT_EQ(TakeLog(), (Log{kStopped, "box Frequency is too high; try less than 16000",
-                                  "int 1001 16000",
-                                  "text 1006 This is a sine wave, 16000.000 Hz\n", "open",
-                                  "prepare", "write"}))
+                                  "int 1001 16000", "text 1006 This is a sine wave, 16000.000 Hz\n",
+                                  "open", "prepare", "write"}))
             << text;
         EXPECT_EQ(dialog.m_frequency, 16000.0);
         EXPECT_EQ(window.Text(IDC_FREQUENCY), "16000");
@@ -217,10 +215,10 @@ TEST_F(StartCommand, belowTheMinimum_isRaisedTo10ForTheFirstThreeWaveforms)
     dialog.OnStop();
     TakeLog();
     Start("5", -1);
-    EXPECT_EQ(TakeLog(),
-              (Log{kStopped,
-                   "box That was too low a frequency for ordinary sound cards.", "int 1001 10",
-                   "box waveform not yet defined, tell Zorv to add what you want.\n"}));
+    EXPECT_EQ(
+        TakeLog(),
+        (Log{kStopped, "box That was too low a frequency for ordinary sound cards.", "int 1001 10",
+             "box waveform not yet defined, tell Zorv to add what you want.\n"}));
 }
 
 TEST_F(StartCommand, lowFrequencyNoise_passesUnchanged)

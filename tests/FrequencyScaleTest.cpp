@@ -28,8 +28,8 @@ TEST(FrequencyScale, positionsToFrequencies)
 TEST(FrequencyScale, frequenciesToPositions)
 {
     const GeneratorState s = Defaults();
-    const std::pair<double, int> cases[] = {{10.0, 0},      {500.0, 1751},   {500.1, 1751},
-                                            {501.1, 1753},  {510.0, 1768},   {9600.0, 7744},
+    const std::pair<double, int> cases[] = {{10.0, 0},       {500.0, 1751}, {500.1, 1751},
+                                            {501.1, 1753},   {510.0, 1768}, {9600.0, 7744},
                                             {16000.0, 10000}};
     for (const auto& [frequency, position] : cases) {
         EXPECT_EQ(ScrollPosFromFrequency(s, frequency), position) << frequency;

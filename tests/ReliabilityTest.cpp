@@ -9,13 +9,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
 #include "AlsaPlaybackDevice.h"
 #include "AlsaWaveOut.h"
 #include "DialogFixture.h"
-#include "ProcessRunner.h"
+#include "SoundServer.h"
 
 namespace {
 
@@ -45,39 +46,6 @@ long ResidentKilobytes()
     return -1;
 }
 
-// A sound server of this test's own, which it may kill and restart.
-class OwnSoundServer {
-public:
-    OwnSoundServer()
-    {
-        char directory[] = "/tmp/wavegen-faults-XXXXXX";
-        m_directory = mkdtemp(directory);
-        m_previous = std::getenv("PULSE_SERVER") != nullptr ? std::getenv("PULSE_SERVER") : "";
-        setenv("PULSE_SERVER", ("unix:" + m_directory + "/native").c_str(), 1);
-    }
-    ~OwnSoundServer()
-    {
-        Stop();
-        setenv("PULSE_SERVER", m_previous.c_str(), 1);
-        std::system(("rm -rf " + m_directory).c_str());
-    }
-    bool Start() { return RunProcess({WAVEGEN_SOUND_SERVER, "start", m_directory}).status == 0; }
-    void Stop() { RunProcess({WAVEGEN_SOUND_SERVER, "stop", m_directory}); }
-    void Signal(int signal)
-    {
-        std::ifstream pidFile(m_directory + "/pulse.pid");
-        pid_t pid = 0;
-        pidFile >> pid;
-        if (pid > 0) {
-            kill(pid, signal);
-        }
-    }
-
-private:
-    std::string m_directory;
-    std::string m_previous;
-};
-
 class Reliability : public ::testing::Test {
 protected:
     void SetUp() override
@@ -98,22 +66,30 @@ protected:
         dialog.OnOK();
     }
 
+    // Waits up to a generous deadline until the condition holds.
+    static bool WaitFor(const std::function<bool()>& condition)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return true;
+    }
+
     // Waits until the playing device has handed the PCM more frames.
-    bool Flows(std::chrono::milliseconds timeout)
+    bool Flows()
     {
         const std::uint64_t before = Device()->FramesWritten();
-        for (auto waited = 0ms; waited < timeout; waited += 10ms) {
-            if (Device()->FramesWritten() > before) {
-                return true;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
+        return WaitFor([&] { return Device()->FramesWritten() > before; });
     }
 
     std::vector<std::string> log;
     RecordingWindow window{log};
-    AlsaWaveOut waveOut;
+    // As the window makes it: a lost device is opened again.
+    AlsaWaveOut waveOut{"default", AlsaWaveOut::OnLoss::Reopen};
     FakeTickSource ticks;
     CWaveGeneratorDialog dialog{window, waveOut, ticks};
 };
@@ -150,25 +126,35 @@ TEST_F(Reliability, manyStartStopCyclesAndSliderRestarts_releaseEverything)
     EXPECT_TRUE(window.m_boxes.empty());
 }
 
-TEST_F(Reliability, serverKilledWhilePlaying_stopStillReleasesAndARestartedServerPlays)
+TEST_F(Reliability, serverKilledAndRestartedFiveTimes_playsAgainEachTimeAndLeavesNothing)
 {
-    OwnSoundServer server;
+    SoundServer server;
     ASSERT_TRUE(server.Start());
+    Start("500");  // the sound client library's first use sets up for good
+    dialog.OnStop();
+    const int fds = CountEntries("/proc/self/fd");
+    const int threads = CountEntries("/proc/self/task");
     Start("500");
     ASSERT_NE(dialog.m_waveOut, nullptr);
-    ASSERT_TRUE(Flows(2000ms));
-
-    server.Signal(SIGKILL);
-    for (int waited = 0; waited < 200 && !Device()->Lost(); ++waited) {
-        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(Flows());
+    for (unsigned round = 1; round <= 5; ++round) {
+        server.Signal(SIGKILL);
+        ASSERT_TRUE(WaitFor([&] { return Device()->Lost(); })) << "round " << round;
+        ASSERT_TRUE(server.Start());
+        ASSERT_TRUE(WaitFor([&] { return Device()->Reopens() == round && !Device()->Lost(); }))
+            << "round " << round;
+        ASSERT_TRUE(Flows()) << "round " << round;
     }
-    EXPECT_TRUE(Device()->Lost()) << "the playback thread did not notice";
+    EXPECT_EQ(window.Text(IDC_STATUS), "This is a sine wave, 500.000 Hz\n");
     dialog.OnStop();
-    EXPECT_EQ(dialog.m_waveOut, nullptr);
-    EXPECT_EQ(window.Text(IDC_STATUS), "Stopped");
+    EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    EXPECT_TRUE(window.m_boxes.empty());
+}
 
-    // No server at Start: both messages, nothing plays, Stop only rewrites.
-    server.Stop();
+TEST_F(Reliability, noServerAtStart_bothMessagesAndStopOnlyRewritesTheStatus)
+{
+    SoundServer server;  // never started
     Start("500");
     EXPECT_EQ(dialog.m_waveOut, nullptr);
     ASSERT_EQ(window.m_boxes.size(), 2u);
@@ -176,25 +162,29 @@ TEST_F(Reliability, serverKilledWhilePlaying_stopStillReleasesAndARestartedServe
     log.clear();
     dialog.OnStop();
     EXPECT_EQ(log, (std::vector<std::string>{"text 1006 Stopped"}));
-
-    ASSERT_TRUE(server.Start());
-    Start("500");
-    ASSERT_NE(dialog.m_waveOut, nullptr);
-    EXPECT_TRUE(Flows(2000ms));
-    dialog.OnStop();
 }
 
 TEST_F(Reliability, stalledServer_theLoopCarriesOnAfterwards)
 {
-    OwnSoundServer server;
+    SoundServer server;
     ASSERT_TRUE(server.Start());
     Start("500");
     ASSERT_NE(dialog.m_waveOut, nullptr);
-    ASSERT_TRUE(Flows(2000ms));
-    server.Signal(SIGSTOP);  // longer than the whole ALSA buffer
-    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(Flows());
+    // Stalled for longer than the whole ALSA buffer: the writes stop.
+    server.Signal(SIGSTOP);
+    std::uint64_t stalledAt = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        const std::uint64_t now = Device()->FramesWritten();
+        const bool stalled = now == stalledAt;
+        stalledAt = now;
+        if (!stalled) {
+            std::this_thread::sleep_for(AlsaPlaybackDevice::kBufferMicroseconds * 1us);
+        }
+        return stalled;
+    }));
     server.Signal(SIGCONT);
-    EXPECT_TRUE(Flows(3000ms)) << "the loop did not resume";
+    EXPECT_TRUE(Flows()) << "the loop did not resume";
     EXPECT_FALSE(Device()->Lost());
     dialog.OnStop();
     EXPECT_EQ(dialog.m_waveOut, nullptr);

@@ -143,9 +143,11 @@ TEST_F(RenderTool, endedEarly_exits1AndLeavesAnExistingFileAlone)
 
 TEST_F(RenderTool, usageErrors_exit2WithAReasonAndTheUsage)
 {
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"--repeat", "0"}, {"--waveform", "square-ish"}, {"--bogus"},
-          {"--play", "-1"}, {"--frequency"}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--repeat", "0"},
+                                                      {"--waveform", "square-ish"},
+                                                      {"--bogus"},
+                                                      {"--play", "-1"},
+                                                      {"--frequency"}}) {
         const ProcessResult run = Render(arguments);
         EXPECT_EQ(run.status, 2) << arguments[0];
         EXPECT_EQ(run.err.rfind("wavegen-render: ", 0), 0u) << run.err;
@@ -162,9 +164,9 @@ TEST_F(RenderTool, aGermanLocale_changesNothing)
     if (!std::ifstream(locales + "/de_DE.UTF-8/LC_NUMERIC")) {
         GTEST_SKIP() << "run through ctest, which makes the German locale";
     }
-    const ProcessResult run = Render({"--frequency", "12.5", "--output", Path("de.wav")},
-                                     {"LOCPATH=" + locales, "LANG=de_DE.UTF-8",
-                                      "LC_ALL=de_DE.UTF-8"});
+    const ProcessResult run =
+        Render({"--frequency", "12.5", "--output", Path("de.wav")},
+               {"LOCPATH=" + locales, "LANG=de_DE.UTF-8", "LC_ALL=de_DE.UTF-8"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "This is a sine wave, 12.500 Hz\n");
 }

@@ -174,8 +174,8 @@ TEST_F(Synthesis, noiseGenerator_runsOnAcrossSyntheses)
 TEST_F(Synthesis, heldNoise_holdsEachDrawFor100SamplesAndDrawsOnceMore)
 {
     ASSERT_EQ(Run(500.0, kHeldWhiteNoise), SynthesisResult::Ready);
-    EXPECT_TRUE(std::all_of(g_sampleBuffer, g_sampleBuffer + 100,
-                            [](std::int16_t s) { return s == 41; }));
+    EXPECT_TRUE(
+        std::all_of(g_sampleBuffer, g_sampleBuffer + 100, [](std::int16_t s) { return s == 41; }));
     EXPECT_TRUE(std::all_of(g_sampleBuffer + 100, g_sampleBuffer + 200,
                             [](std::int16_t s) { return s == 18467; }));
     EXPECT_EQ(Text(),
@@ -238,8 +238,8 @@ INSTANTIATE_TEST_SUITE_P(
         SweepCase{9600.0, 99000,
                   "This is a sweeping sine wave, its frequency is 3200.000-16000.000 Hz\n"
                   "The repeat cycle is 2.063 seconds\n"}),
-    [](const ::testing::TestParamInfo<SweepCase>& info) {
-        return std::to_string(static_cast<int>(info.param.frequency)) + "Hz";
+    [](const ::testing::TestParamInfo<SweepCase>& testInfo) {
+        return std::to_string(static_cast<int>(testInfo.param.frequency)) + "Hz";
     });
 
 TEST_F(Synthesis, sweep_tooLongForTheBuffer_isRefused)

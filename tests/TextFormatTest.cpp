@@ -17,7 +17,8 @@ std::string Fixed3(double value)
     return {text, FormatFixed3(value, text)};
 }
 
-std::string Format(const char* format, std::initializer_list<FormatArg> args, std::size_t size = 256)
+std::string Format(const char* format, std::initializer_list<FormatArg> args,
+                   std::size_t size = 256)
 {
     char text[256];
     FormatText(text, size, format, args);
@@ -90,7 +91,7 @@ TEST(FormatFixed3, agreesWithTheCLibraryWhereverThereIsNoTie)
 TEST(FormatText, conversionsAndTruncation)
 {
     EXPECT_EQ(Format("Frequency is too high; try less than %d", {16000}),
-                     "Frequency is too high; try less than 16000");
+              "Frequency is too high; try less than 16000");
     EXPECT_EQ(Format("%.3f-%.3f Hz %d%%", {1.5, 2.0625, -3}), "1.500-2.063 Hz -3%");
     EXPECT_EQ(Format("no arguments %.3f", {}), "no arguments %.3f");
     EXPECT_EQ(Format("%.3f", {123456.0}, 5), "1234");

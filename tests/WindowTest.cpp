@@ -26,31 +26,32 @@
 
 namespace {
 
-// Closes every message box that comes up, noting its caption and text.
-class BoxCatcher {
+// Closes every message box as soon as it is shown, noting its caption and text.
+class BoxCatcher : public QObject {
 public:
-    BoxCatcher()
-    {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                m_captions << box->windowTitle();
-                m_texts << box->text();
-                m_icons << box->icon();
-                m_buttons << box->buttons().size();
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        m_timer.start();
-    }
+    BoxCatcher() { QApplication::instance()->installEventFilter(this); }
+    ~BoxCatcher() override { QApplication::instance()->removeEventFilter(this); }
 
     QStringList m_captions;
     QStringList m_texts;
     QList<QMessageBox::Icon> m_icons;
     QList<qsizetype> m_buttons;
 
-private:
-    QTimer m_timer;
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* box = qobject_cast<QMessageBox*>(watched);
+        if (box != nullptr && event->type() == QEvent::Show) {
+            m_captions << box->windowTitle();
+            m_texts << box->text();
+            m_icons << box->icon();
+            m_buttons << box->buttons().size();
+            // Once the box's own loop runs.
+            QMetaObject::invokeMethod(
+                box, [box] { box->button(QMessageBox::Ok)->click(); }, Qt::QueuedConnection);
+        }
+        return false;
+    }
 };
 
 QPoint ScrollBarPoint(QScrollBar* bar, QStyle::SubControl part)
@@ -143,9 +144,9 @@ void WindowTest::face_afterStartUp()
     for (int i = 0; i < list->count(); ++i) {
         items << list->item(i)->text();
     }
-    QCOMPARE(items, QStringList({"1) Sine", "2) Triangle", "3) Square", "4) 1:100 pulse",
-                                 "5) White noise", "6) 1/100 sampling rate White noise",
-                                 "7) 1/3-5/3*f Sweeping sine"}));
+    QCOMPARE(items,
+             QStringList({"1) Sine", "2) Triangle", "3) Square", "4) 1:100 pulse", "5) White noise",
+                          "6) 1/100 sampling rate White noise", "7) 1/3-5/3*f Sweeping sine"}));
     QCOMPARE(list->currentRow(), 0);
     QVERIFY(list->item(0)->isSelected());
     QCOMPARE(m_window->FrequencyBox()->text(), QString("500.000"));
@@ -177,7 +178,8 @@ void WindowTest::template_geometryAndStyle()
     const QFontMetrics metrics(m_window->font());
     const int baseX =
         (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 +
-         1) / 2;
+         1) /
+        2;
     const int baseY = metrics.height();
     QCOMPARE(m_window->width(), (218 * baseX + 2) / 4);
     QCOMPARE(m_window->height(), (192 * baseY + 4) / 8);
@@ -321,7 +323,8 @@ void WindowTest::slider_dragTracksAndReleaseRestarts()
     const int tracked = bar->value();
     QVERIFY(tracked > 1751);
     const QString shown = m_window->FrequencyBox()->text();
-    QCOMPARE(shown, QString::number(FrequencyFromScrollPos(*m_dialog, tracked), 'f', 3));
+    QCOMPARE(shown, QString::number(
+                        FrequencyFromScrollPos(*m_dialog, static_cast<unsigned>(tracked)), 'f', 3));
     QVERIFY(m_log.empty());  // dragging does not restart
 
     QTest::mouseRelease(bar, Qt::LeftButton, {}, thumb + QPoint(60, 0));
@@ -421,7 +424,7 @@ void WindowTest::realSoundServer_startPlaysUntilExit()
         recorder.WaitForSamples(before + 24000, std::chrono::seconds(5));
         const std::vector<std::int16_t> samples = recorder.Samples();
         for (std::size_t i = before; i < samples.size(); ++i) {
-            heard += samples[i] != 0 ? 1 : 0;
+            heard += samples[i] != 0 ? 1u : 0u;
         }
         QTest::mouseClick(window.ExitButton(), Qt::LeftButton);
     });

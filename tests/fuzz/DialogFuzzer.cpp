@@ -71,15 +71,16 @@ bool IsRefusal(const std::string& text)
 
 // Every Start ends in exactly one of its outcomes (the fake device always
 // opens, so "cannot open" never comes).
-void CheckStartOutcome(CWaveGeneratorDialog& dialog, RecordingWindow& window, std::size_t boxesBefore)
+void CheckStartOutcome(CWaveGeneratorDialog& dialog, RecordingWindow& window,
+                       std::size_t boxesBefore)
 {
     const std::string status = window.Text(IDC_STATUS);
     const bool newBox = window.m_boxes.size() > boxesBefore;
     const std::string lastBox = newBox ? window.m_boxes.back() : "";
     const bool illegal = newBox && lastBox == "Illegal frequency" && dialog.m_waveOut == nullptr &&
                          status == "Stopped";
-    const bool refused = newBox && IsRefusal(lastBox) && dialog.m_waveOut == nullptr &&
-                         status == "Stopped";
+    const bool refused =
+        newBox && IsRefusal(lastBox) && dialog.m_waveOut == nullptr && status == "Stopped";
     const bool playing = dialog.m_waveOut != nullptr && status != "Stopped";
     Require(illegal + refused + playing == 1, "Start ends in exactly one outcome");
     if (playing) {
@@ -88,7 +89,8 @@ void CheckStartOutcome(CWaveGeneratorDialog& dialog, RecordingWindow& window, st
         for (std::int32_t i = 0; i < dialog.m_sampleCount; ++i) {
             Require(g_sampleBuffer[i] >= -32767, "no sample below -32767");
         }
-        Require(dialog.m_waveHeader.dwBufferLength == 2u * dialog.m_sampleCount,
+        Require(dialog.m_waveHeader.dwBufferLength ==
+                    2u * static_cast<std::uint32_t>(dialog.m_sampleCount),
                 "the header covers the buffer");
     }
 }
@@ -126,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             CheckStartOutcome(dialog, window, boxesBefore);
         } else if (kind == 1) {  // a slider action
             const unsigned code = input.Byte() % 10;
-            const unsigned position = (input.Byte() << 8 | input.Byte()) % 10001;
+            const unsigned position = (unsigned{input.Byte()} << 8 | input.Byte()) % 10001u;
             ticks.m_now += input.Word();
             const bool wasPlaying = dialog.m_waveOut != nullptr;
             dialog.OnHScroll(code, position);
