@@ -19,6 +19,8 @@ constexpr double kShortestPulsePeriod = 100.0;
 constexpr double kPulseMessageFactor = 0.01;
 constexpr double kOneThird = 0.3333333333333333;
 constexpr double kTwoThirds = 0.6666666666666666;
+// The nearest double to 5/3, for the status text; the Start command checks
+// the sweep's top with the double one ulp below it.
 constexpr double kFiveThirds = 1.6666666666666667;
 constexpr double kSweepMessageFactor = 3.0;
 constexpr int kHoldBlock = 100;

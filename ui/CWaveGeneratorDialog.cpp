@@ -23,6 +23,9 @@ constexpr const char* kWaveformNames[] = {
 
 constexpr int kFrequencyTextLimit = 80;  // characters read from the box, terminator included
 constexpr double kLowestOrdinaryFrequency = 10.0;
+// One ulp below the nearest double to 5/3 (which the synthesis uses for the
+// status text): with it, 9600 Hz passes the check at 48000 samples per
+// second and the next double above 9600 is corrected.
 constexpr double kSweepTopFactor = 1.6666666666666665;
 constexpr double kSweepLimitFactor = 0.3333333333333333;
 constexpr double kSweepCorrectionFactor = 0.2;
@@ -88,6 +91,8 @@ void CWaveGeneratorDialog::OnOK()
     }
     if (m_frequency < m_minFrequency && m_waveform <= kSquare) {
         ShowMessage(kTooLowText);
+        // A fixed 10, not m_minFrequency: the correction names what ordinary
+        // sound cards manage, whatever the slider's bottom is.
         m_frequency = kLowestOrdinaryFrequency;
         m_window.SetDlgItemInt(IDC_FREQUENCY, 10, true);
     }
@@ -112,6 +117,8 @@ void CWaveGeneratorDialog::OnCancel()
     EndWithOK();
 }
 
+// Exit ends the dialog through the base OK, not the base Cancel: the program
+// ends the same either way, and the start-up code ignores the result.
 void CWaveGeneratorDialog::EndWithOK()
 {
     m_window.EndDialog(IDOK);
@@ -179,6 +186,8 @@ double CWaveGeneratorDialog::SteppedFrequency(unsigned code)
 {
     const double now = m_ticks.GetTickCount();
     const double step = now - m_lastScrollTime < kFastScrollMilliseconds ? 1.0 : 0.1;
+    // Read again rather than reusing `now`: the two reads may differ by a
+    // tick, and the next action measures its 300 ms from the second one.
     m_lastScrollTime = m_ticks.GetTickCount();
     switch (code) {
     case SB_LINELEFT:
@@ -215,7 +224,7 @@ void CWaveGeneratorDialog::FillPlaybackRecords()
     m_waveHeader.lpData = reinterpret_cast<char*>(g_sampleBuffer);
     m_waveHeader.dwBufferLength = 2 * static_cast<std::uint32_t>(m_sampleCount);
     m_waveHeader.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
-    m_waveHeader.dwLoops = 0xFFFFFFFFu;
+    m_waveHeader.dwLoops = kLoopForever;
 }
 
 int CWaveGeneratorDialog::StartOutput()

@@ -195,8 +195,8 @@ int QtDialogWindow::GetDlgItemText(int id, char* buffer, int maxCount)
     if (maxCount <= 0) {
         return 0;
     }
-    const QString text = id == IDC_FREQUENCY ? m_frequency->text() : m_status->text();
-    const QByteArray bytes = text.toUtf8();
+    // The handlers read only the frequency box.
+    const QByteArray bytes = id == IDC_FREQUENCY ? m_frequency->text().toUtf8() : QByteArray();
     const int length = std::min(static_cast<int>(bytes.size()), maxCount - 1);
     std::copy_n(bytes.constData(), length, buffer);
     buffer[length] = '\0';
@@ -205,8 +205,8 @@ int QtDialogWindow::GetDlgItemText(int id, char* buffer, int maxCount)
 
 void QtDialogWindow::SetDlgItemInt(int id, int value, bool isSigned)
 {
-    const QString text = isSigned ? QString::number(value)
-                                  : QString::number(static_cast<unsigned>(value));
+    const QString text =
+        isSigned ? QString::number(value) : QString::number(static_cast<unsigned>(value));
     SetDlgItemText(id, text.toUtf8().constData());
 }
 

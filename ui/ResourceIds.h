@@ -1,8 +1,6 @@
 #pragma once
 
-// Dialog template, icon and control identifiers.
-inline constexpr int IDD_WAVEGEN_DIALOG = 102;
-inline constexpr int IDR_MAINFRAME = 128;
+// Command and control identifiers of the dialog.
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
 inline constexpr int IDCLOSE = 8;
@@ -10,8 +8,6 @@ inline constexpr int IDC_FREQUENCY = 1001;
 inline constexpr int IDC_WAVEFORM_LIST = 1002;
 inline constexpr int IDC_STATUS = 1006;
 inline constexpr int IDC_STOP = 1011;
-inline constexpr int IDC_STATIC = -1;
-inline constexpr int ID_HELP = 0xE146;
 
 // Scroll codes of the window's own horizontal bar.
 inline constexpr unsigned SB_LINELEFT = 0;
