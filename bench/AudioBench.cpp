@@ -11,9 +11,9 @@
 #include "AlsaPlaybackDevice.h"
 #include "AlsaWaveOut.h"
 #include "CWaveGeneratorDialog.h"
-#include "QuietDialogWindow.h"
 #include "MonitorRecorder.h"
 #include "MonotonicTickSource.h"
+#include "QuietDialogWindow.h"
 
 namespace {
 
@@ -93,9 +93,12 @@ int main(int argc, char** argv)
     const auto period = device->PeriodFrames();
     waveOut.Close(dialog.m_waveOut);
 
-    std::printf("ALSA buffer            %lu frames (%.1f ms)\n", buffer, buffer / 48.0);
-    std::printf("ALSA period            %lu frames (%.1f ms)\n", period, period / 48.0);
-    std::printf("write -> first frames  %.3f ms accepted by the PCM\n", Milliseconds(accepted - written));
+    std::printf("ALSA buffer            %lu frames (%.1f ms)\n", buffer,
+                static_cast<double>(buffer) / 48.0);
+    std::printf("ALSA period            %lu frames (%.1f ms)\n", period,
+                static_cast<double>(period) / 48.0);
+    std::printf("write -> first frames  %.3f ms accepted by the PCM\n",
+                Milliseconds(accepted - written));
     std::printf("write -> first sound   %.1f ms at the sink's monitor (within its 10 ms latency)\n",
                 firstSoundMs);
     std::printf("reset returned after   %.3f ms\n", resetMs);

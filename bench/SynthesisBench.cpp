@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "CWaveGeneratorDialog.h"
-#include "QuietDialogWindow.h"
 #include "MonotonicTickSource.h"
+#include "QuietDialogWindow.h"
 #include "SilentWaveOut.h"
 
 namespace {

@@ -88,9 +88,9 @@ std::string WriteLoopFile(const std::string& path, const std::int16_t* samples, 
 {
     const bool toStdout = path == "-";
     const char* tmpdir = std::getenv("TMPDIR");
-    std::string temporary = toStdout ? std::string(tmpdir != nullptr ? tmpdir : "/tmp") +
-                                           "/wavegen-render-XXXXXX"
-                                     : path + ".XXXXXX";
+    std::string temporary =
+        toStdout ? std::string(tmpdir != nullptr ? tmpdir : "/tmp") + "/wavegen-render-XXXXXX"
+                 : path + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
         return std::strerror(errno);

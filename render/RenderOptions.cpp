@@ -67,18 +67,20 @@ int UsageError(const std::string& reason)
 
 int ParseRenderOptions(int argc, char** argv, RenderOptions& options)
 {
-    CLI::App app{"Performs the generator's Start command on the command line: computes the "
-                 "looping buffer of a waveform and frequency, then writes it to a file or "
-                 "plays it on the default audio output.",
-                 "wavegen-render"};
+    CLI::App app{
+        "Performs the generator's Start command on the command line: computes the "
+        "looping buffer of a waveform and frequency, then writes it to a file or "
+        "plays it on the default audio output.",
+        "wavegen-render"};
     std::string waveform = "0";
     app.add_option("--waveform", waveform,
                    "list position 0..6, or sine, triangle, square, pulse, noise, held-noise, "
                    "sweep (default 0)");
     app.add_option("--frequency", options.frequency,
                    "the text typed into the frequency box (default \"500.000\")");
-    app.add_option("--output", options.output,
-                   "write the loop buffer to FILE as a 16-bit mono 48000 Hz WAV file; - for stdout");
+    app.add_option(
+        "--output", options.output,
+        "write the loop buffer to FILE as a 16-bit mono 48000 Hz WAV file; - for stdout");
     app.add_flag("--raw", options.raw, "write bare little-endian signed 16-bit samples instead");
     app.add_option("--repeat", options.repeat, "write the loop buffer N times in a row (default 1)")
         ->check(CLI::Range(1u, 1000000u));

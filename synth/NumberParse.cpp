@@ -1,8 +1,8 @@
 #include "NumberParse.h"
 
+#include <locale.h>
 #include <clocale>
 #include <cstdlib>
-#include <locale.h>
 
 double ParseDoubleC(const char* text)
 {

@@ -62,9 +62,9 @@ std::size_t FormatFixed3(double value, char* out)
         return length + CopyWord("inf", out + length);
     }
     if (value >= 0x1p53) {  // a whole number: its exact digits, then ".000"
-        char* end = std::to_chars(out + length, out + kFixed3MaxLength, value,
-                                  std::chars_format::fixed, 0)
-                        .ptr;
+        char* end =
+            std::to_chars(out + length, out + kFixed3MaxLength, value, std::chars_format::fixed, 0)
+                .ptr;
         return static_cast<std::size_t>(end - out) + CopyWord(".000", end);
     }
     return length + FormatThousandths(RoundedThousandths(value), out + length);
@@ -90,8 +90,9 @@ std::size_t FormatText(char* out, std::size_t size, const char* format,
             append(scratch, FormatFixed3((arg++)->real, scratch));
             p += 3;
         } else if (std::strncmp(p, "%d", 2) == 0 && arg != args.end()) {
-            append(scratch, static_cast<std::size_t>(
-                                std::to_chars(scratch, scratch + 16, (arg++)->whole).ptr - scratch));
+            append(scratch,
+                   static_cast<std::size_t>(
+                       std::to_chars(scratch, scratch + 16, (arg++)->whole).ptr - scratch));
             p += 1;
         } else if (std::strncmp(p, "%%", 2) == 0) {
             append("%", 1);
