@@ -3,25 +3,37 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: wavegen-render [--waveform N] [--frequency TEXT] [--output FILE] [--raw] "
-    "[--repeat N] [--play SECONDS]\n";
+    "usage: wavegen-render [-w N] [-f TEXT] [-o FILE] [--raw] [-n N] [-p [SECONDS]] [-D PCM]\n"
+    "       wavegen-render -L | -V | -h\n";
 
 constexpr const char* kWaveformNames[] = {"sine",  "triangle",   "square", "pulse",
                                           "noise", "held-noise", "sweep"};
 
-// A list position, or a waveform's name. Positions outside 0..6 pass
-// unchanged: the synthesis refuses them as it would a list position.
+constexpr unsigned kMostRepeats = 1000000;
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// A list position, or a waveform's name in any case. Positions outside
+// 0..6 pass unchanged: the synthesis refuses them as it would a list position.
 std::string ParseWaveform(const std::string& text, int& waveform)
 {
+    const std::string name = Lower(text);
     for (int i = 0; i < 7; ++i) {
-        if (text == kWaveformNames[i]) {
+        if (name == kWaveformNames[i]) {
             waveform = i;
             return {};
         }
@@ -29,7 +41,34 @@ std::string ParseWaveform(const std::string& text, int& waveform)
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, waveform);
     if (text.empty() || error != std::errc() || stop != end) {
-        return "--waveform: not a list position or a waveform name: " + text;
+        return "--waveform: not a list position 0 to 6 or a waveform name: " + text;
+    }
+    return {};
+}
+
+std::string ParseRepeat(const std::string& text, unsigned& repeat)
+{
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, repeat);
+    if (text.empty() || error != std::errc() || stop != end || repeat < 1 ||
+        repeat > kMostRepeats) {
+        return "--repeat: N must be a whole number from 1 to 1000000: " + text;
+    }
+    return {};
+}
+
+std::string ParsePlay(const std::string& text, double& seconds)
+{
+    if (text.empty()) {
+        seconds = -1.0;
+        return {};
+    }
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, seconds);
+    if (error != std::errc() || stop != end || !(seconds >= 0.0) || std::isinf(seconds)) {
+        return "--play: SECONDS must be a number, 0 or more (leave it out to play until "
+               "stopped): " +
+               text;
     }
     return {};
 }
@@ -40,16 +79,18 @@ std::string ParseWaveform(const std::string& text, int& waveform)
 // sign too: glue it to its option.
 std::vector<std::string> PrepareArguments(int argc, char** argv, std::string& frequency)
 {
-    const std::string frequencyEquals = "--frequency=";
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (argument == "--frequency" && i + 1 < argc) {
+        const bool hasNext = i + 1 < argc;
+        if ((argument == "--frequency" || argument == "-f") && hasNext) {
             frequency = argv[++i];
-        } else if (argument.compare(0, frequencyEquals.size(), frequencyEquals) == 0) {
-            frequency = argument.substr(frequencyEquals.size());
-        } else if (argument == "--waveform" && i + 1 < argc) {
-            arguments.push_back(argument + "=" + argv[++i]);
+        } else if (argument.rfind("--frequency=", 0) == 0) {
+            frequency = argument.substr(12);
+        } else if (argument.rfind("-f", 0) == 0 && argument.size() > 2) {
+            frequency = argument.substr(2);
+        } else if ((argument == "--waveform" || argument == "-w") && hasNext) {
+            arguments.push_back("--waveform=" + std::string(argv[++i]));
         } else {
             arguments.push_back(argument);
         }
@@ -57,36 +98,51 @@ std::vector<std::string> PrepareArguments(int argc, char** argv, std::string& fr
     return arguments;
 }
 
+}  // namespace
+
 int UsageError(const std::string& reason)
 {
     std::fprintf(stderr, "wavegen-render: %s\n%s", reason.c_str(), kUsage);
     return 2;
 }
 
-}  // namespace
-
 int ParseRenderOptions(int argc, char** argv, RenderOptions& options)
 {
     CLI::App app{
-        "Performs the generator's Start command on the command line: computes the "
-        "looping buffer of a waveform and frequency, then writes it to a file or "
-        "plays it on the default audio output.",
+        "Performs the generator's Start command on the command line: computes the looping "
+        "buffer of a waveform and frequency, then writes it to a file or plays it.",
         "wavegen-render"};
+    app.set_help_flag("-h,--help", "print this help and exit");
+    app.set_version_flag("-V,--version", "wavegen-render " WAVEGEN_VERSION,
+                         "print the program's name and version and exit");
     std::string waveform = "0";
-    app.add_option("--waveform", waveform,
-                   "list position 0..6, or sine, triangle, square, pulse, noise, held-noise, "
-                   "sweep (default 0)");
-    app.add_option("--frequency", options.frequency,
-                   "the text typed into the frequency box (default \"500.000\")");
-    app.add_option(
-        "--output", options.output,
-        "write the loop buffer to FILE as a 16-bit mono 48000 Hz WAV file; - for stdout");
+    std::string repeat = "1";
+    std::string play;
+    app.add_option("-w,--waveform", waveform,
+                   "the waveform: a list position 0 to 6, or sine, triangle, square, pulse, "
+                   "noise, held-noise or sweep in any case (default sine)")
+        ->option_text("N");
+    app.add_option("-f,--frequency", options.frequency,
+                   "the text typed into the frequency box, in hertz, read with a decimal "
+                   "point (default 500.000)")
+        ->option_text("TEXT");
+    app.add_option("-o,--output", options.output,
+                   "write the loop buffer to FILE as a 16-bit mono 48000 Hz WAV file; - is "
+                   "standard output")
+        ->option_text("FILE");
     app.add_flag("--raw", options.raw, "write bare little-endian signed 16-bit samples instead");
-    app.add_option("--repeat", options.repeat, "write the loop buffer N times in a row (default 1)")
-        ->check(CLI::Range(1u, 1000000u));
-    app.add_option("--play", options.playSeconds,
-                   "play the loop on the default audio output for SECONDS, then stop")
-        ->check(CLI::NonNegativeNumber);
+    app.add_option("-n,--repeat", repeat,
+                   "write the loop buffer N times in a row, 1 to 1000000 (default 1)")
+        ->option_text("N");
+    app.add_option("-p,--play", play,
+                   "play the loop for SECONDS, or until interrupted when SECONDS is left out")
+        ->expected(0, 1)
+        ->option_text("[SECONDS]");
+    app.add_option("-D,--device", options.device,
+                   "play on the ALSA PCM named PCM (default \"default\")")
+        ->option_text("PCM");
+    app.add_flag("-L,--list-devices", options.listDevices,
+                 "list the playback PCMs with their descriptions and exit");
 
     std::vector<std::string> arguments = PrepareArguments(argc, argv, options.frequency);
     std::reverse(arguments.begin(), arguments.end());
@@ -95,11 +151,19 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options)
     } catch (const CLI::CallForHelp&) {
         std::fputs(app.help().c_str(), stdout);
         return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::puts("wavegen-render " WAVEGEN_VERSION);
+        return 0;
     } catch (const CLI::ParseError& error) {
         return UsageError(error.what());
     }
-    if (const std::string reason = ParseWaveform(waveform, options.waveform); !reason.empty()) {
-        return UsageError(reason);
+    options.play = app.count("--play") > 0;
+    for (const std::string& reason :
+         {ParseWaveform(waveform, options.waveform), ParseRepeat(repeat, options.repeat),
+          options.play ? ParsePlay(play, options.playSeconds) : std::string()}) {
+        if (!reason.empty()) {
+            return UsageError(reason);
+        }
     }
     return -1;
 }

@@ -9,9 +9,16 @@ struct RenderOptions {
     std::string output;  // empty: none; "-": stdout
     bool raw = false;
     unsigned repeat = 1;
-    double playSeconds = -1.0;  // below 0: do not play
+    bool play = false;
+    double playSeconds = -1.0;  // below 0 while playing: until stopped
+    std::string device = "default";
+    bool listDevices = false;
 };
 
 // Parses the command line. Returns -1 when the run is to go on, otherwise
-// the exit status: 0 after --help, 2 after a usage error (reported on stderr).
+// the exit status: 0 after --help or --version, 2 after a usage error
+// (reported on stderr).
 int ParseRenderOptions(int argc, char** argv, RenderOptions& options);
+
+// Reports a usage error: one line of reason, then the usage. Returns 2.
+int UsageError(const std::string& reason);

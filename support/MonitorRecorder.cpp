@@ -25,9 +25,9 @@ bool MonitorRecorder::Start()
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
     posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-    const char* argv[] = {
-        "parec",        "-d",    "nullsink.monitor",  "--format=s16le", "--rate=48000",
-        "--channels=1", "--raw", "--latency-msec=10", nullptr};
+    const char* argv[] = {"parec",        "-d",           m_source.c_str(), "--format=s16le",
+                          "--rate=48000", "--channels=1", "--raw",          "--latency-msec=10",
+                          nullptr};
     const int spawned =
         posix_spawnp(&m_pid, "parec", &actions, nullptr, const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // Records the private sound server's null-sink monitor with parec, keeping
@@ -22,7 +23,9 @@ public:
         std::size_t samplesSoFar;
     };
 
-    MonitorRecorder() = default;
+    explicit MonitorRecorder(std::string source = "nullsink.monitor") : m_source(std::move(source))
+    {
+    }
     ~MonitorRecorder();
     MonitorRecorder(const MonitorRecorder&) = delete;
     MonitorRecorder& operator=(const MonitorRecorder&) = delete;
@@ -52,6 +55,7 @@ public:
 private:
     void Read();
 
+    std::string m_source;
     pid_t m_pid = -1;
     int m_fd = -1;
     std::thread m_reader;

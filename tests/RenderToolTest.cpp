@@ -1,15 +1,29 @@
 // End-to-end runs of the built wavegen-render.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
+#include "ChildProcess.h"
+#include "MonitorRecorder.h"
 #include "ProcessRunner.h"
+#include "SoundServer.h"
 
 namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
 
 const std::string kRender = WAVEGEN_RENDER_PATH;
 
@@ -147,11 +161,13 @@ TEST_F(RenderTool, usageErrors_exit2WithAReasonAndTheUsage)
                                                       {"--waveform", "square-ish"},
                                                       {"--bogus"},
                                                       {"--play", "-1"},
-                                                      {"--frequency"}}) {
+                                                      {"--play", "inf"},
+                                                      {"--frequency"},
+                                                      {"-n", "5000", "-o", "-"}}) {
         const ProcessResult run = Render(arguments);
         EXPECT_EQ(run.status, 2) << arguments[0];
-        EXPECT_EQ(run.err.rfind("wavegen-render: ", 0), 0u) << run.err;
-        EXPECT_NE(run.err.find("\nusage: wavegen-render [--waveform N]"), std::string::npos);
+        EXPECT_NE(run.err.find("wavegen-render: "), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("\nusage: wavegen-render [-w N]"), std::string::npos);
     }
     const ProcessResult help = Render({"--help"});
     EXPECT_EQ(help.status, 0);
@@ -193,6 +209,145 @@ TEST_F(RenderTool, playOnTheSoundServer_playsThenStops)
     const ProcessResult run = Render({"--waveform", "triangle", "--play", "0.3"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "This is a triangle wave, 500.000 Hz\n");
+}
+
+// Every kind of path: a file is replaced whole, anything else is written
+// in place, and what arrives is the same bytes each time.
+TEST_F(RenderTool, outputPathKinds_fileReplacedWholeEverythingElseWrittenInPlace)
+{
+    const std::vector<std::string> args{"-w", "Triangle", "-f", "440"};
+    auto run = [&](const std::string& path) {
+        std::vector<std::string> a = args;
+        a.insert(a.end(), {"-o", path});
+        return Render(a);
+    };
+    ASSERT_EQ(run(Path("new.wav")).status, 0);
+    const std::string expected = ReadFile(Path("new.wav"));
+    ASSERT_EQ(expected.size(), 44u + 960000u);
+
+    std::ofstream(Path("old.wav")) << "old";
+    chmod(Path("old.wav").c_str(), 0640);
+    EXPECT_EQ(run(Path("old.wav")).status, 0);
+    EXPECT_EQ(ReadFile(Path("old.wav")), expected);
+    EXPECT_EQ(fs::status(Path("old.wav")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    std::ofstream(Path("target.wav")) << "old";
+    fs::create_symlink("target.wav", Path("link.wav"));
+    EXPECT_EQ(run(Path("link.wav")).status, 0);
+    EXPECT_TRUE(fs::is_symlink(Path("link.wav")));
+    EXPECT_EQ(ReadFile(Path("target.wav")), expected);
+
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    std::string fromFifo;
+    std::thread reader([&] { fromFifo = ReadFile(Path("fifo")); });
+    EXPECT_EQ(run(Path("fifo")).status, 0);
+    reader.join();
+    EXPECT_EQ(fromFifo, expected);
+    EXPECT_EQ(fs::status(Path("fifo")).type(), fs::file_type::fifo);
+
+    ChildProcess toStdout;
+    std::vector<std::string> a{kRender, "-o", "/dev/stdout"};
+    a.insert(a.end(), args.begin(), args.end());
+    ASSERT_TRUE(toStdout.Start(a));
+    EXPECT_EQ(toStdout.ReadAllStdout(), expected);
+    EXPECT_EQ(toStdout.Wait(10s), 0);
+
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_directory), fs::directory_iterator()), 5)
+        << "a temporary file was left behind";
+}
+
+TEST_F(RenderTool, readerStopsEarly_endsQuietlyAndLeavesNoTemporaryFile)
+{
+    fs::create_directory(Path("tmp"));
+    ChildProcess render;
+    ASSERT_TRUE(
+        render.Start({kRender, "--raw", "-o", "-", "-n", "200"}, {"TMPDIR=" + Path("tmp")}));
+    char first[1000];
+    ASSERT_EQ(read(render.Stdout(), first, sizeof first), 1000);
+    render.CloseStdout();
+    const int status = render.Wait(10s);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(status, -1) << "still writing";
+    EXPECT_EQ(render.Stderr(), "This is a sine wave, 500.000 Hz\n");
+    EXPECT_TRUE(fs::is_empty(Path("tmp")));
+}
+
+class RenderPlay : public RenderTool {
+protected:
+    void SetUp() override
+    {
+        RenderTool::SetUp();
+        if (std::getenv("PULSE_SERVER") == nullptr) {
+            GTEST_SKIP() << "needs the private sound server (run through ctest)";
+        }
+    }
+
+    // Starts an endless play and returns once it plays.
+    void StartPlaying(ChildProcess& render, std::vector<std::string> extra = {},
+                      std::vector<std::string> environment = {})
+    {
+        extra.insert(extra.begin(), {kRender, "-p"});
+        ASSERT_TRUE(render.Start(extra, environment));
+        ASSERT_TRUE(render.WaitForStderr("Hz\n", 10s)) << render.Stderr();
+    }
+};
+
+TEST_F(RenderPlay, interruptedEndlessPlay_exits0)
+{
+    ChildProcess render;
+    StartPlaying(render);
+    render.Signal(SIGINT);
+    EXPECT_EQ(render.Wait(10s), 0);
+}
+
+TEST_F(RenderPlay, serverKilledMidPlay_reportsTheLossAndExits1)
+{
+    SoundServer server;
+    ASSERT_TRUE(server.Start());
+    ChildProcess render;
+    StartPlaying(render);
+    server.Signal(SIGKILL);
+    const auto killed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(render.WaitForStderr("lost", 10s)) << render.Stderr();
+    EXPECT_LE(std::chrono::steady_clock::now() - killed, 500ms);
+    EXPECT_EQ(render.Wait(10s), 1);
+    EXPECT_EQ(render.Stderr(),
+              "This is a sine wave, 500.000 Hz\nwavegen-render: the output device was lost\n");
+}
+
+TEST_F(RenderPlay, deviceOption_playsOnTheNamedPcmOnly)
+{
+    const ProcessResult loaded =
+        RunProcess({"/usr/bin/pactl", "load-module", "module-null-sink", "sink_name=secondsink",
+                    "rate=48000", "channels=1", "format=s16le"});
+    ASSERT_EQ(loaded.status, 0) << loaded.err;
+    const std::string module = loaded.out.substr(0, loaded.out.find('\n'));
+    std::ofstream(Path(".asoundrc")) << "pcm.second { type pulse device \"secondsink\" }\n";
+    MonitorRecorder first;
+    MonitorRecorder second("secondsink.monitor");
+    ASSERT_TRUE(first.Start());
+    ASSERT_TRUE(second.Start());
+    const std::size_t firstBefore = first.SampleCount();
+    const std::size_t secondBefore = second.SampleCount();
+    ChildProcess render;
+    StartPlaying(render, {"-D", "second"}, {"HOME=" + m_directory});
+    EXPECT_TRUE(second.WaitUntil(
+        [&](const std::vector<std::int16_t>& s) {
+            return std::any_of(s.begin() + static_cast<long>(secondBefore), s.end(),
+                               [](std::int16_t v) { return v != 0; });
+        },
+        10s))
+        << "nothing reached the named sink";
+    render.Signal(SIGTERM);
+    EXPECT_EQ(render.Wait(10s), 0);
+    first.Stop();
+    const std::vector<std::int16_t> heard = first.Samples();
+    EXPECT_TRUE(std::all_of(heard.begin() + static_cast<long>(firstBefore), heard.end(),
+                            [](std::int16_t v) { return v == 0; }))
+        << "the default sink played too";
+    second.Stop();
+    RunProcess({"/usr/bin/pactl", "unload-module", module});
 }
 
 }  // namespace

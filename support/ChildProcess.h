@@ -1,0 +1,39 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+// A program run alongside a test: its standard output and error are pipes
+// the test reads (or closes) while it runs, and the test may signal it.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Start(const std::vector<std::string>& argv,
+               const std::vector<std::string>& extraEnvironment = {});
+    int Stdout() const { return m_out; }
+    void CloseStdout();
+    // Reads standard output to its end.
+    std::string ReadAllStdout();
+    // Waits until standard error contains `text` or `timeout` passed.
+    bool WaitForStderr(const std::string& text, std::chrono::milliseconds timeout);
+    const std::string& Stderr() const { return m_err; }
+    void Signal(int signal);
+    // Waits for the end up to `timeout`; the exit status, 128 + the signal
+    // that ended it, or -1 on a time-out.
+    int Wait(std::chrono::milliseconds timeout);
+
+private:
+    bool ReadStderr(int timeoutMs);
+
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_errFd = -1;
+    std::string m_err;
+};
