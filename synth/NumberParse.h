@@ -1,6 +1,10 @@
 #pragma once
 
-// The value of text as C's atof gives it in the "C" locale: leading white
-// space skipped, the longest numeric prefix converted, 0.0 without one.
+// The value of the longest prefix of text that forms a decimal number, as
+// C's atof reads it in the "C" locale, or 0.0 when there is none: leading
+// white space, an optional sign, digits with at most one decimal point, and
+// an optional exponent (e or E, an optional sign, digits). No "inf", "nan"
+// or hexadecimal forms, whatever the C library would take; a decimal text
+// too large for a double is infinite, one too small is 0 or subnormal.
 // Independent of the process locale.
-double ParseDoubleC(const char* text);
+double ParseDecimal(const char* text);

@@ -162,7 +162,8 @@ TEST_F(StartCommand, whilePlaying_stopsBeforeAnythingElseEvenWhenRefused)
 
 TEST_F(StartCommand, textsWithoutAPositiveValue_areIllegal)
 {
-    for (const char* text : {"abc", "", "-5", "0", "-0", "0.0e5", "nan", "-nan", "NAN(123)"}) {
+    for (const char* text : {"abc", "", "-5", "0", "-0", "0.0e5", "nan", "-nan", "NAN(123)", "inf",
+                             "INFINITY", "0x10", "0x1p4"}) {
         Start(text);
         EXPECT_EQ(TakeLog(), (Log{kStopped, "box Illegal frequency"})) << text;
         EXPECT_EQ(window.Text(IDC_STATUS), "Stopped");
@@ -181,7 +182,7 @@ TEST_F(StartCommand, numericPrefix_isPlayed)
 
 TEST_F(StartCommand, aboveTheMaximum_isCorrectedTo16000)
 {
-    for (const char* text : {"1e5", "16000.5", "inf"}) {
+    for (const char* text : {"1e5", "16000.5", "1e400"}) {
         dialog.OnStop();
         TakeLog();
         Start(text);

@@ -140,6 +140,8 @@ TEST_F(RenderTool, endedEarly_exits1AndLeavesAnExistingFileAlone)
         {{"--frequency", "-5"}, "Illegal frequency\n"},
         {{"--frequency", ""}, "Illegal frequency\n"},
         {{"--frequency", "nan"}, "Illegal frequency\n"},
+        {{"--frequency", "inf"}, "Illegal frequency\n"},
+        {{"-f", "0x10"}, "Illegal frequency\n"},
         {{"--waveform", "-1", "--frequency", "5"},
          "That was too low a frequency for ordinary sound cards.\n"
          "waveform not yet defined, tell Zorv to add what you want.\n"},

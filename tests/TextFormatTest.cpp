@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "NumberParse.h"
 #include "TextFormat.h"
@@ -98,31 +99,34 @@ TEST(FormatText, conversionsAndTruncation)
     EXPECT_EQ(Format("abcdef", {}, 1), "");
 }
 
-TEST(ParseDoubleC, readsLikeAtofInTheCLocale)
+// Only the decimal grammar counts: what the C library would read beyond it
+// (infinities, NaN, hexadecimal) is no number at all, or ends at its prefix.
+TEST(ParseDecimal, readsTheLongestDecimalPrefixOnly)
 {
-    EXPECT_EQ(ParseDoubleC("500.000"), 500.0);
-    EXPECT_EQ(ParseDoubleC("  \t12.5xyz"), 12.5);
-    EXPECT_EQ(ParseDoubleC("500abc"), 500.0);
-    EXPECT_EQ(ParseDoubleC("1e5"), 100000.0);
-    EXPECT_EQ(ParseDoubleC("-5"), -5.0);
-    EXPECT_EQ(ParseDoubleC("+.5"), 0.5);
-    EXPECT_EQ(ParseDoubleC("0x10"), 16.0);
-    EXPECT_EQ(ParseDoubleC("abc"), 0.0);
-    EXPECT_EQ(ParseDoubleC(""), 0.0);
-    EXPECT_EQ(ParseDoubleC("12,5"), 12.0);
-    EXPECT_TRUE(std::isinf(ParseDoubleC("1e999")));
-    EXPECT_TRUE(std::isnan(ParseDoubleC("nan")));
-    EXPECT_TRUE(std::isnan(ParseDoubleC("-NAN(123)")));
+    const double kTiny = 1e-320;
+    const std::pair<const char*, double> cases[] = {
+        {"500.000", 500.0}, {"  \t12.5xyz", 12.5}, {" 440", 440.0},    {"440Hz", 440.0},
+        {"1,5", 1.0},       {"+.5e1", 5.0},        {"5e", 5.0},        {"5e+", 5.0},
+        {"-5", -5.0},       {"1e5", 100000.0},     {".", 0.0},         {"", 0.0},
+        {"abc", 0.0},       {"inf", 0.0},          {"-inf", 0.0},      {"INFINITY", 0.0},
+        {"infinity", 0.0},  {"nan", 0.0},          {"-NAN(123)", 0.0}, {"0x10", 0.0},
+        {"0x1p4", 0.0},     {"1e-320", kTiny},     {"-.e5", 0.0},      {"2.e1", 20.0},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(ParseDecimal(text), expected) << '"' << text << '"';
+    }
+    EXPECT_TRUE(std::isinf(ParseDecimal("1e400")));
+    EXPECT_GT(ParseDecimal("1e400"), 0.0);
 }
 
-TEST(ParseDoubleC, ignoresTheProcessLocale)
+TEST(ParseDecimal, ignoresTheProcessLocale)
 {
     if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
         GTEST_SKIP() << "no German locale on this machine";
     }
     char text[kFixed3MaxLength];
     const std::string formatted(text, FormatFixed3(12.5, text));
-    const double parsed = ParseDoubleC("12.5");
+    const double parsed = ParseDecimal("12.5");
     std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(parsed, 12.5);
     EXPECT_EQ(formatted, "12.500");

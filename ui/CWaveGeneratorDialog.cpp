@@ -77,7 +77,7 @@ void CWaveGeneratorDialog::OnOK()
 {
     OnStop();
     m_window.GetDlgItemText(IDC_FREQUENCY, g_messageText, kFrequencyTextLimit);
-    m_frequency = ParseDoubleC(g_messageText);
+    m_frequency = ParseDecimal(g_messageText);
     m_waveform = m_window.GetListSelection(IDC_WAVEFORM_LIST);
     // Written so that NaN is refused too: it is no frequency.
     if (!(m_frequency > 0.0)) {
@@ -161,8 +161,7 @@ void CWaveGeneratorDialog::OnHScroll(unsigned code, unsigned position)
     }
     const bool thumb = code == SB_THUMBPOSITION || code == SB_THUMBTRACK;
     m_frequency = thumb ? FrequencyFromScrollPos(*this, position) : SteppedFrequency(code);
-    // Written so that NaN (left by a Start that read "nan") clamps to the
-    // bottom too, like any value below it.
+    // Written so that NaN would clamp to the bottom too, like any value below it.
     if (!(m_frequency >= m_minFrequency)) {
         m_frequency = m_minFrequency;
     }
