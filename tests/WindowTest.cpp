@@ -5,10 +5,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyleOptionSlider>
 #include <QTimer>
+#include <QWheelEvent>
 #include <QtTest>
 #include <clocale>
 #include <cstdlib>
@@ -88,6 +90,8 @@ private slots:
     void exitRoutes_endTheDialogWithTheDeviceClosed();
     void slider_arrowsAndPagesRestartWhereTheHandlerSays();
     void slider_dragTracksAndReleaseRestarts();
+    void slider_wheelAndMenu_keepBoxThumbAndSoundInStep_data();
+    void slider_wheelAndMenu_keepBoxThumbAndSoundInStep();
     void refusal_showsABoxWithTheApplicationsName();
     void tab_walksTheFiveStopsInTemplateOrder();
     void f1_reachesTheHelpHandlerAndNothingElse();
@@ -331,6 +335,80 @@ void WindowTest::slider_dragTracksAndReleaseRestarts()
     QCOMPARE(m_log, (std::vector<std::string>{"open", "prepare", "write"}));
     QCOMPARE(bar->value(), tracked);
     QCOMPARE(m_window->StatusText()->text(), "This is a sine wave, " + shown + " Hz\n");
+}
+
+void WindowTest::slider_wheelAndMenu_keepBoxThumbAndSoundInStep_data()
+{
+    QTest::addColumn<QString>("entry");  // empty: the wheel
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<bool>("restarts");
+    QTest::newRow("wheel") << QString() << "500.000" << false;
+    QTest::newRow("left edge") << "Left edge"
+                               << "500.000" << false;
+    QTest::newRow("right edge") << "Right edge"
+                                << "500.000" << false;
+    QTest::newRow("page left") << "Page left"
+                               << "490.000" << true;
+    QTest::newRow("page right") << "Page right"
+                                << "510.000" << true;
+    QTest::newRow("scroll left") << "Scroll left"
+                                 << "499.900" << true;
+    QTest::newRow("scroll right") << "Scroll right"
+                                  << "500.100" << true;
+    QTest::newRow("scroll here") << "Scroll here" << QString() << true;
+}
+
+// Routes the native bar has no message for, or whose menu the toolkit
+// would act on behind the handlers' back.
+void WindowTest::slider_wheelAndMenu_keepBoxThumbAndSoundInStep()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, box);
+    QFETCH(bool, restarts);
+    ShowActive();
+    WindowScrollBar* bar = m_window->ScrollBar();
+    const QPoint point(250, bar->height() / 2);
+    if (entry.isEmpty()) {
+        for (const QPoint delta :
+             {QPoint(0, 120), QPoint(0, -120), QPoint(120, 0), QPoint(-120, 0)}) {
+            for (const Qt::KeyboardModifiers modifiers :
+                 {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::ShiftModifier),
+                  Qt::KeyboardModifiers(Qt::ControlModifier),
+                  Qt::KeyboardModifiers(Qt::AltModifier)}) {
+                for (QWidget* target :
+                     {static_cast<QWidget*>(bar), static_cast<QWidget*>(m_window.get())}) {
+                    QWheelEvent wheel(point, target->mapToGlobal(point), {}, delta, Qt::NoButton,
+                                      modifiers, Qt::NoScrollPhase, false);
+                    QApplication::sendEvent(target, &wheel);
+                }
+            }
+        }
+    } else {
+        QTimer::singleShot(0, bar, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu != nullptr);
+            for (QAction* action : menu->actions()) {
+                if (action->text() == entry) {
+                    menu->setActiveAction(action);
+                }
+            }
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, point, bar->mapToGlobal(point));
+        QApplication::sendEvent(bar, &menuEvent);
+    }
+    const int thumb = ScrollPosFromFrequency(*m_dialog, m_dialog->m_frequency);
+    QCOMPARE(bar->value(), thumb);
+    if (box.isEmpty()) {  // "Scroll here": the box shows what the thumb stands for
+        QVERIFY(thumb > 1751);
+        box = QString::number(FrequencyFromScrollPos(*m_dialog, static_cast<unsigned>(thumb)), 'f',
+                              3);
+    }
+    QCOMPARE(m_window->FrequencyBox()->text(), box);
+    QCOMPARE(m_log.size(), restarts ? 3u : 0u);
+    if (restarts) {
+        QCOMPARE(m_window->StatusText()->text(), "This is a sine wave, " + box + " Hz\n");
+    }
 }
 
 void WindowTest::refusal_showsABoxWithTheApplicationsName()

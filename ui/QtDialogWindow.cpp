@@ -2,14 +2,17 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <algorithm>
 
@@ -103,6 +106,7 @@ void QtDialogWindow::BuildTemplate()
     connect(m_exit, &QPushButton::clicked, this, [this] { Command(IDCANCEL); });
     connect(m_scrollBar, &QScrollBar::actionTriggered, this, &QtDialogWindow::OnScrollAction);
     connect(m_scrollBar, &QScrollBar::sliderReleased, this, &QtDialogWindow::OnScrollReleased);
+    m_scrollBar->m_onScrollHere = [this](int position) { OnThumbPosition(position); };
 }
 
 QRect QtDialogWindow::FromDialogUnits(int left, int top, int width, int height) const
@@ -162,6 +166,12 @@ void QtDialogWindow::OnScrollAction(int action)
     case QAbstractSlider::SliderPageStepAdd:
         m_dialog->OnHScroll(SB_PAGERIGHT, 0);
         break;
+    case QAbstractSlider::SliderToMinimum:
+        m_dialog->OnHScroll(SB_LEFT, 0);
+        break;
+    case QAbstractSlider::SliderToMaximum:
+        m_dialog->OnHScroll(SB_RIGHT, 0);
+        break;
     case QAbstractSlider::SliderMove:
         m_dialog->OnHScroll(SB_THUMBTRACK, static_cast<unsigned>(requested));
         return;
@@ -173,8 +183,14 @@ void QtDialogWindow::OnScrollAction(int action)
 
 void QtDialogWindow::OnScrollReleased()
 {
+    OnThumbPosition(m_scrollBar->sliderPosition());
+}
+
+// A thumb released at `position`, by the mouse or the menu's "Scroll here".
+void QtDialogWindow::OnThumbPosition(int position)
+{
     if (m_dialog != nullptr) {
-        m_dialog->OnHScroll(SB_THUMBPOSITION, static_cast<unsigned>(m_scrollBar->sliderPosition()));
+        m_dialog->OnHScroll(SB_THUMBPOSITION, static_cast<unsigned>(position));
         m_dialog->OnHScroll(SB_ENDSCROLL, 0);
     }
 }
@@ -254,7 +270,36 @@ int QtDialogWindow::RunModal()
         m_dialog->OnInitDialog();
     }
     m_start->setFocus();
+    m_centreOnFrame = true;
+    CentreOnScreen();
     return exec();
+}
+
+// Centres the whole frame, title bar included, on the available area of the
+// screen the window opens on. Before the window manager has framed the
+// window its frame is not known yet: the first activation centres again.
+void QtDialogWindow::CentreOnScreen()
+{
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (screen == nullptr) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect area = screen->availableGeometry();
+    const QSize frame = frameGeometry().size();
+    move(area.x() + (area.width() - frame.width()) / 2,
+         area.y() + (area.height() - frame.height()) / 2);
+}
+
+void QtDialogWindow::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_centreOnFrame) {
+        m_centreOnFrame = false;
+        CentreOnScreen();
+    }
+    QDialog::changeEvent(event);
 }
 
 void QtDialogWindow::EndDialog(int result)

@@ -49,6 +49,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void BuildTemplate();
@@ -58,6 +59,8 @@ private:
     void Command(int id);
     void OnScrollAction(int action);
     void OnScrollReleased();
+    void OnThumbPosition(int position);
+    void CentreOnScreen();
 
     CWaveGeneratorDialog* m_dialog = nullptr;
     int m_baseUnitX = 0;
@@ -70,4 +73,5 @@ private:
     QLabel* m_status = nullptr;
     WindowScrollBar* m_scrollBar = nullptr;
     int m_thumb = 0;  // where the handlers last put the thumb
+    bool m_centreOnFrame = false;
 };
