@@ -3,11 +3,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "CWaveGeneratorDialog.h"
 #include "MonotonicTickSource.h"
 #include "QuietDialogWindow.h"
 #include "SilentWaveOut.h"
+#include "SineFill.h"
 
 namespace {
 
@@ -45,6 +48,48 @@ void BareSineLoop(benchmark::State& state, int count)
     }
     state.SetItemsProcessed(state.iterations() * count);
 }
+
+// Each sine path alone, against the bare scalar loop above: the sine at
+// 500 Hz, the sweep at 500 Hz and the longest sweep.
+void SinePathAt(benchmark::State& state, SinePath path, bool sweep, double frequency)
+{
+    if (!SinePathSupported(path)) {
+        state.SkipWithError("not supported here");
+        return;
+    }
+    const double p = frequency / 48000.0;
+    const double length = ((100.0 / (frequency * 0.3333333333333333)) + 1.0) * 48000.0 * 2;
+    const std::int32_t count = sweep ? static_cast<std::int32_t>(length) : kDefaultCount;
+    std::vector<std::int16_t> out(static_cast<std::size_t>(count));
+    for (auto _ : state) {
+        if (sweep) {
+            FillSweepSamples(path, p, length, count, out.data());
+        } else {
+            FillSineSamples(path, p, count, out.data());
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+
+BENCHMARK_CAPTURE(SinePathAt, scalar_sine_500Hz, SinePath::Scalar, false, 500.0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinePathAt, avx2_sine_500Hz, SinePath::Avx2, false, 500.0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinePathAt, avx512_sine_500Hz, SinePath::Avx512, false, 500.0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinePathAt, scalar_sweep_500Hz, SinePath::Scalar, true, 500.0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinePathAt, avx2_sweep_500Hz, SinePath::Avx2, true, 500.0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinePathAt, avx512_sweep_500Hz, SinePath::Avx512, true, 500.0)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinePathAt, scalar_sweep_30_234Hz, SinePath::Scalar, true, 30.234)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinePathAt, avx2_sweep_30_234Hz, SinePath::Avx2, true, 30.234)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(SinePathAt, avx512_sweep_30_234Hz, SinePath::Avx512, true, 30.234)
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_CAPTURE(BareSineLoop, 480000, kDefaultCount)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(GenerateWaveformAt, sine_500Hz, 0, 500.0)->Unit(benchmark::kMillisecond);

@@ -6,19 +6,17 @@
 #include "MessageText.h"
 #include "NumberRules.h"
 #include "SampleBuffer.h"
+#include "SineFill.h"
 #include "TextFormat.h"
 
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
-constexpr double kSineAmplitude = 32767.9999;
 constexpr double kTriangleScale = 131068.0;
 constexpr std::int16_t kHighLevel = 32767;
 constexpr std::int16_t kLowLevel = -32767;
 constexpr double kShortestPulsePeriod = 100.0;
 constexpr double kPulseMessageFactor = 0.01;
 constexpr double kOneThird = 0.3333333333333333;
-constexpr double kTwoThirds = 0.6666666666666666;
 // The nearest double to 5/3, for the status text; the Start command checks
 // the sweep's top with the double one ulp below it.
 constexpr double kFiveThirds = 1.6666666666666667;
@@ -87,13 +85,6 @@ std::int16_t TruncateSample(double value)
     return static_cast<std::int16_t>(static_cast<std::int32_t>(value));
 }
 
-void FillSine(double p, std::int32_t count)
-{
-    for (std::int32_t i = 0; i < count; ++i) {
-        g_sampleBuffer[i] = TruncateSample(std::sin((i * p) * kTwoPi) * kSineAmplitude);
-    }
-}
-
 void FillTriangle(double p, std::int32_t count)
 {
     const double quarter = 1 / (p * 4);
@@ -147,14 +138,6 @@ void FillHeldNoise(NoiseGenerator& noise, std::int32_t count)
     }
 }
 
-void FillSweep(double p, double length, std::int32_t count)
-{
-    for (std::int32_t i = 0; i < count; ++i) {
-        const double phase = ((((i / length) + 0.5) * kTwoThirds) * i) * p * kTwoPi;
-        g_sampleBuffer[i] = TruncateSample(std::sin(phase) * kSineAmplitude);
-    }
-}
-
 SynthesisResult SynthesizeSweep(GeneratorState& s)
 {
     const double p = s.m_cyclesPerSample;
@@ -165,7 +148,7 @@ SynthesisResult SynthesizeSweep(GeneratorState& s)
     if (!(std::trunc(s.m_sweepLength) <= kSampleBufferCapacity)) {
         return Refuse(kSweepTooLongText, {s.m_minFrequency * kSweepMessageFactor});
     }
-    FillSweep(p, s.m_sweepLength, s.m_sampleCount);
+    FillSweepSamples(FastestSinePath(), p, s.m_sweepLength, s.m_sampleCount, g_sampleBuffer);
     Format(kSweepStatus, {s.m_frequency * kOneThird, s.m_frequency * kFiveThirds,
                           s.m_sweepLength / s.m_sampleRate});
     return SynthesisResult::Ready;
@@ -177,7 +160,7 @@ SynthesisResult SynthesizeSelected(GeneratorState& s, NoiseGenerator& noise)
     const std::int32_t count = s.m_sampleCount;
     switch (s.m_waveform) {
     case kSine:
-        FillSine(p, count);
+        FillSineSamples(FastestSinePath(), p, count, g_sampleBuffer);
         Format(kSineStatus, {s.m_frequency});
         return SynthesisResult::Ready;
     case kTriangle:
