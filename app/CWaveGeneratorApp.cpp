@@ -1,12 +1,16 @@
 #include "CWaveGeneratorApp.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <clocale>
+#include <functional>
 
 #include "AlsaWaveOut.h"
 #include "CWaveGeneratorDialog.h"
 #include "MonotonicTickSource.h"
 #include "QtDialogWindow.h"
+#include "ResourceIds.h"
+#include "StopSignals.h"
 
 CWaveGeneratorApp theApp;
 
@@ -29,6 +33,18 @@ bool CWaveGeneratorApp::InitInstance()
     CWaveGeneratorDialog dialog(window, waveOut, ticks);
     window.Attach(&dialog);
     window.m_onHelp = [this] { OnHelp(); };
+    // A stop signal is the Exit command, given once no message box is open
+    // (a box's handler finishes first, so nothing starts after the exit).
+    std::function<void()> exitWhenNoBox = [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal != nullptr && modal != &window) {
+            modal->close();
+            QTimer::singleShot(0, &window, exitWhenNoBox);
+            return;
+        }
+        dialog.OnCommand(IDCANCEL);
+    };
+    const StopSignals stopSignals(exitWhenNoBox);
     dialog.DoModal();
     return false;
 }

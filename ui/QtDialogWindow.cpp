@@ -18,6 +18,7 @@
 
 #include "CWaveGeneratorDialog.h"
 #include "ResourceIds.h"
+#include "WaylandTitleBar.h"
 #include "WindowScrollBar.h"
 
 namespace {
@@ -55,6 +56,10 @@ QtDialogWindow::QtDialogWindow(QWidget* parent)
     QFont font(QStringLiteral("Times New Roman"));
     font.setPointSize(9);
     setFont(font);
+    if (WaylandTitleBar::Wanted()) {
+        WaylandTitleBar::Attach(this);
+        m_top = WaylandTitleBar::kHeight;
+    }
     BuildTemplate();
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] {
@@ -74,7 +79,7 @@ void QtDialogWindow::BuildTemplate()
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     m_baseUnitX = (alphabetWidth / 26 + 1) / 2;
     m_baseUnitY = metrics.height();
-    setFixedSize(FromDialogUnits(0, 0, kDialogWidth, kDialogHeight).size());
+    setFixedSize(FromDialogUnits(0, 0, kDialogWidth, kDialogHeight).size() + QSize(0, m_top));
 
     m_start = AddControl(new QPushButton(QStringLiteral("Start")), 7, 84, 50, 14);
     m_list = AddControl(new QListWidget, 7, 28, 205, 52);
@@ -111,7 +116,7 @@ void QtDialogWindow::BuildTemplate()
 
 QRect QtDialogWindow::FromDialogUnits(int left, int top, int width, int height) const
 {
-    return {MulDiv(left, m_baseUnitX, 4), MulDiv(top, m_baseUnitY, 8),
+    return {MulDiv(left, m_baseUnitX, 4), m_top + MulDiv(top, m_baseUnitY, 8),
             MulDiv(width, m_baseUnitX, 4), MulDiv(height, m_baseUnitY, 8)};
 }
 
@@ -261,6 +266,9 @@ void QtDialogWindow::MessageBox(const char* text)
     QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
                     QString::fromUtf8(text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
+    if (WaylandTitleBar::Wanted()) {
+        WaylandTitleBar::Attach(&box);
+    }
     box.exec();
 }
 

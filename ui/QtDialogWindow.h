@@ -72,6 +72,7 @@ private:
     QLineEdit* m_frequency = nullptr;
     QLabel* m_status = nullptr;
     WindowScrollBar* m_scrollBar = nullptr;
+    int m_top = 0;    // the height of a title bar drawn by the window itself
     int m_thumb = 0;  // where the handlers last put the thumb
     bool m_centreOnFrame = false;
 };
