@@ -68,7 +68,7 @@ protected:
         ASSERT_NE(mkdtemp(directory), nullptr);
         m_directory = directory;
     }
-    void TearDown() override { std::system(("rm -rf " + m_directory).c_str()); }
+    void TearDown() override { fs::remove_all(m_directory); }
     std::string Path(const char* name) const { return m_directory + "/" + name; }
 
     std::string m_directory;
