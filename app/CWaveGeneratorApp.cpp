@@ -16,6 +16,7 @@ CWaveGeneratorApp theApp;
 
 int CWaveGeneratorApp::Run(int argc, char** argv)
 {
+    StopSignals::Block();
     QApplication application(argc, argv);
     // Qt has set LC_NUMERIC from the environment; the C library's number
     // formatting must not follow a desktop's locale.

@@ -37,11 +37,10 @@ struct Avx2 {
 
 void FillSineAvx2(double p, std::int32_t count, std::int16_t* out)
 {
-    sine::FillVector<Avx2>([p](__m256d i) { return sine::SineArgument(i, p); }, count, out);
+    sine::FillSine<Avx2>(p, count, out);
 }
 
 void FillSweepAvx2(double p, double length, std::int32_t count, std::int16_t* out)
 {
-    sine::FillVector<Avx2>([p, length](__m256d i) { return sine::SweepArgument(i, p, length); },
-                           count, out);
+    sine::FillSweep<Avx2>(p, length, count, out);
 }

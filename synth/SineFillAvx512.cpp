@@ -42,11 +42,10 @@ struct Avx512 {
 
 void FillSineAvx512(double p, std::int32_t count, std::int16_t* out)
 {
-    sine::FillVector<Avx512>([p](__m512d i) { return sine::SineArgument(i, p); }, count, out);
+    sine::FillSine<Avx512>(p, count, out);
 }
 
 void FillSweepAvx512(double p, double length, std::int32_t count, std::int16_t* out)
 {
-    sine::FillVector<Avx512>([p, length](__m512d i) { return sine::SweepArgument(i, p, length); },
-                             count, out);
+    sine::FillSweep<Avx512>(p, length, count, out);
 }

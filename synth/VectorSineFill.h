@@ -59,5 +59,18 @@ void FillVector(Argument argument, std::int32_t count, std::int16_t* out)
     }
 }
 
+template <class Isa>
+void FillSine(double p, std::int32_t count, std::int16_t* out)
+{
+    FillVector<Isa>([p](typename Isa::V i) { return SineArgument(i, p); }, count, out);
+}
+
+template <class Isa>
+void FillSweep(double p, double length, std::int32_t count, std::int16_t* out)
+{
+    FillVector<Isa>([p, length](typename Isa::V i) { return SweepArgument(i, p, length); }, count,
+                    out);
+}
+
 }  // namespace sine
 }  // namespace
