@@ -2,8 +2,6 @@
 // scripts, automated measurements and files.
 #include <signal.h>
 
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <limits>
