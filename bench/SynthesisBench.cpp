@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "CWaveGeneratorDialog.h"
@@ -72,24 +74,27 @@ void SinePathAt(benchmark::State& state, SinePath path, bool sweep, double frequ
     state.SetItemsProcessed(state.iterations() * count);
 }
 
-BENCHMARK_CAPTURE(SinePathAt, scalar_sine_500Hz, SinePath::Scalar, false, 500.0)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SinePathAt, avx2_sine_500Hz, SinePath::Avx2, false, 500.0)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SinePathAt, avx512_sine_500Hz, SinePath::Avx512, false, 500.0)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SinePathAt, scalar_sweep_500Hz, SinePath::Scalar, true, 500.0)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SinePathAt, avx2_sweep_500Hz, SinePath::Avx2, true, 500.0)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SinePathAt, avx512_sweep_500Hz, SinePath::Avx512, true, 500.0)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SinePathAt, scalar_sweep_30_234Hz, SinePath::Scalar, true, 30.234)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SinePathAt, avx2_sweep_30_234Hz, SinePath::Avx2, true, 30.234)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(SinePathAt, avx512_sweep_30_234Hz, SinePath::Avx512, true, 30.234)
-    ->Unit(benchmark::kMillisecond);
+// Every path on each buffer, as SinePath/<path>_<buffer>.
+const bool kSinePathsRegistered = [] {
+    const std::pair<const char*, SinePath> paths[] = {
+        {"scalar", SinePath::Scalar}, {"avx2", SinePath::Avx2}, {"avx512", SinePath::Avx512}};
+    const struct {
+        const char* name;
+        bool sweep;
+        double frequency;
+    } buffers[] = {{"sine_500Hz", false, 500.0},
+                   {"sweep_500Hz", true, 500.0},
+                   {"sweep_30_234Hz", true, 30.234}};
+    for (const auto& buffer : buffers) {
+        for (const auto& [name, path] : paths) {
+            const std::string title = std::string("SinePath/") + name + "_" + buffer.name;
+            benchmark::RegisterBenchmark(title.c_str(), SinePathAt, path, buffer.sweep,
+                                         buffer.frequency)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    return true;
+}();
 
 BENCHMARK_CAPTURE(BareSineLoop, 480000, kDefaultCount)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(GenerateWaveformAt, sine_500Hz, 0, 500.0)->Unit(benchmark::kMillisecond);
