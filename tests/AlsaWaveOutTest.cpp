@@ -15,6 +15,7 @@
 #include "AlsaWaveOut.h"
 #include "MonitorRecorder.h"
 #include "SoundServer.h"
+#include "WaitFor.h"
 
 namespace {
 
@@ -220,19 +221,6 @@ protected:
             waveOut.UnprepareHeader(handle, &header);
             waveOut.Close(handle);
         }
-    }
-
-    template <class Condition>
-    static bool WaitFor(Condition condition)
-    {
-        const auto deadline = Clock::now() + 10s;
-        while (!condition()) {
-            if (Clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
     }
 
     SoundServer server;

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <thread>
 
@@ -17,6 +16,7 @@
 #include "AlsaWaveOut.h"
 #include "DialogFixture.h"
 #include "SoundServer.h"
+#include "WaitFor.h"
 
 namespace {
 
@@ -64,19 +64,6 @@ protected:
         window.m_texts[IDC_FREQUENCY] = frequency;
         window.m_selection = waveform;
         dialog.OnOK();
-    }
-
-    // Waits up to a generous deadline until the condition holds.
-    static bool WaitFor(const std::function<bool()>& condition)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
     }
 
     // Waits until the playing device has handed the PCM more frames.
