@@ -1,8 +1,11 @@
 #include "CWaveGeneratorApp.h"
 
+#include <unistd.h>
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <clocale>
+#include <cstdint>
 #include <functional>
 
 #include "AlsaWaveOut.h"
@@ -13,6 +16,13 @@
 #include "StopSignals.h"
 
 CWaveGeneratorApp theApp;
+
+namespace {
+
+// How soon a stop signal is tried again while an open is under way.
+constexpr int kRetryMs = 10;
+
+}  // namespace
 
 int CWaveGeneratorApp::Run(int argc, char** argv)
 {
@@ -34,9 +44,14 @@ bool CWaveGeneratorApp::InitInstance()
     CWaveGeneratorDialog dialog(window, waveOut, ticks);
     window.Attach(&dialog);
     window.m_onHelp = [this] { OnHelp(); };
+    waveOut.m_waitForOpen = [&window](int fd, int timeoutMs) { window.WaitFor(fd, timeoutMs); };
     // A stop signal is the Exit command, given once no message box is open
     // (a box's handler finishes first, so nothing starts after the exit).
     std::function<void()> exitWhenNoBox = [&] {
+        if (window.Waiting()) {
+            QTimer::singleShot(kRetryMs, &window, exitWhenNoBox);
+            return;
+        }
         QWidget* modal = QApplication::activeModalWidget();
         if (modal != nullptr && modal != &window) {
             modal->close();
@@ -46,6 +61,14 @@ bool CWaveGeneratorApp::InitInstance()
         dialog.OnCommand(IDCANCEL);
     };
     const StopSignals stopSignals(exitWhenNoBox);
+    // The output's own changes (lost, back again) reach the dialog here.
+    QSocketNotifier outputChanges(waveOut.ChangeDescriptor(), QSocketNotifier::Read);
+    QObject::connect(&outputChanges, &QSocketNotifier::activated, [&] {
+        std::uint64_t changes = 0;
+        [[maybe_unused]] const ssize_t drained =
+            read(waveOut.ChangeDescriptor(), &changes, sizeof changes);
+        dialog.OnOutputChange();
+    });
     dialog.DoModal();
     return false;
 }

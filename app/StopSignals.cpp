@@ -4,7 +4,10 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -32,6 +35,10 @@ StopSignals::StopSignals(std::function<void()> onStop) : m_onStop(std::move(onSt
     const sigset_t set = StopSet();
     m_fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (m_fd < 0) {
+        // Nothing could read them: let them end the program as they would anyway.
+        std::fprintf(stderr, "wavegen: cannot watch for stop signals (signalfd: %s)\n",
+                     std::strerror(errno));
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
         return;
     }
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);

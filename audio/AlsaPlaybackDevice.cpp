@@ -5,23 +5,28 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <thread>
 
 int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format, OnLoss onLoss,
-                             AlsaPlaybackDevice** device)
+                             int notifyFd, const OpenWaiter& wait, AlsaPlaybackDevice** device,
+                             OutputError* failure)
 {
     *device = nullptr;
     if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 ||
         format.nChannels == 0 || format.nBlockAlign != format.nChannels * 2) {
+        *failure = {OutputStep::Configure, -EINVAL};
         return WAVERR_BADFORMAT;
     }
-    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd < 0) {
+    auto* opened = new AlsaPlaybackDevice(pcmName, format, onLoss, notifyFd);
+    if (!opened->Launch()) {
+        *failure = {OutputStep::Open, -errno};
+        delete opened;
         return MMSYSERR_NODRIVER;
     }
-    auto* opened = new AlsaPlaybackDevice(pcmName, format, onLoss, wakeFd);
-    const int result = opened->OpenPcm();
+    const int result = opened->AwaitOpen(wait, failure);
     if (result != MMSYSERR_NOERROR) {
-        delete opened;
+        opened->Drop();
         return result;
     }
     *device = opened;
@@ -29,74 +34,76 @@ int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format, On
 }
 
 AlsaPlaybackDevice::AlsaPlaybackDevice(const char* pcmName, const WaveFormatEx& format,
-                                       OnLoss onLoss, int wakeFd)
-    : m_pcmName(pcmName), m_format(format), m_onLoss(onLoss), m_wakeFd(wakeFd)
+                                       OnLoss onLoss, int notifyFd)
+    : WaveOutDevice(notifyFd), m_pcmName(pcmName), m_format(format), m_onLoss(onLoss)
 {
 }
 
 AlsaPlaybackDevice::~AlsaPlaybackDevice()
 {
-    Stop();
-    ClosePcm();
-    close(m_wakeFd);
-}
-
-int AlsaPlaybackDevice::OpenPcm()
-{
-    if (snd_pcm_open(&m_pcm, m_pcmName.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
-        m_pcm = nullptr;
-        return MMSYSERR_NODRIVER;
-    }
-    const int result = Configure();
-    if (result != MMSYSERR_NOERROR) {
-        ClosePcm();
-    }
-    return result;
-}
-
-void AlsaPlaybackDevice::ClosePcm()
-{
-    if (m_pcm != nullptr) {
-        snd_pcm_close(m_pcm);
-        m_pcm = nullptr;
+    for (const int fd : {m_wakeFd, m_openedFd}) {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
 }
 
-int AlsaPlaybackDevice::Configure()
+// Makes what the thread needs (it allocates nothing itself) and starts it.
+bool AlsaPlaybackDevice::Launch()
 {
-    snd_pcm_hw_params_t* hw = nullptr;
-    snd_pcm_hw_params_alloca(&hw);
-    unsigned bufferTime = kBufferMicroseconds;
-    unsigned periodTime = kPeriodMicroseconds;
-    if (snd_pcm_hw_params_any(m_pcm, hw) < 0 ||
-        snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
-        snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE) < 0 ||
-        snd_pcm_hw_params_set_channels(m_pcm, hw, m_format.nChannels) < 0 ||
-        snd_pcm_hw_params_set_rate_resample(m_pcm, hw, 1) < 0 ||
-        snd_pcm_hw_params_set_rate(m_pcm, hw, m_format.nSamplesPerSec, 0) < 0 ||
-        snd_pcm_hw_params_set_buffer_time_near(m_pcm, hw, &bufferTime, nullptr) < 0 ||
-        snd_pcm_hw_params_set_period_time_near(m_pcm, hw, &periodTime, nullptr) < 0 ||
-        snd_pcm_hw_params(m_pcm, hw) < 0) {
-        return WAVERR_BADFORMAT;
+    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    m_openedFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd < 0 || m_openedFd < 0) {
+        return false;
     }
-    snd_pcm_hw_params_get_buffer_size(hw, &m_bufferFrames);
-    snd_pcm_hw_params_get_period_size(hw, &m_periodFrames, nullptr);
-
-    snd_pcm_sw_params_t* sw = nullptr;
-    snd_pcm_sw_params_alloca(&sw);
-    if (snd_pcm_sw_params_current(m_pcm, sw) < 0 ||
-        snd_pcm_sw_params_set_start_threshold(m_pcm, sw, m_bufferFrames) < 0 ||
-        snd_pcm_sw_params_set_avail_min(m_pcm, sw, m_periodFrames) < 0 ||
-        snd_pcm_sw_params(m_pcm, sw) < 0) {
-        return WAVERR_BADFORMAT;
-    }
-    const int pcmFds = snd_pcm_poll_descriptors_count(m_pcm);
-    if (pcmFds <= 0 || static_cast<std::size_t>(pcmFds) >= m_pollFds.size()) {
-        return MMSYSERR_NODRIVER;
-    }
-    m_pcmPollCount = static_cast<unsigned>(pcmFds);
     m_pollFds[0] = {m_wakeFd, POLLIN, 0};
-    return MMSYSERR_NOERROR;
+    const std::uint64_t periodBytes = std::uint64_t{m_format.nSamplesPerSec} * kPeriodMicroseconds /
+                                      1000000 * m_format.nBlockAlign;
+    m_chunkFrames = std::max<snd_pcm_uframes_t>(periodBytes / m_format.nBlockAlign, 1);
+    m_chunk = std::make_unique<char[]>(m_chunkFrames * m_format.nBlockAlign);
+    try {
+        std::thread(&AlsaPlaybackDevice::Run, this).detach();
+    } catch (const std::system_error& error) {
+        errno = error.code().value();
+        return false;
+    }
+    return true;
+}
+
+// Waits for the thread's open; past the time-out the attempt is left to the
+// thread, which closes whatever it opens.
+int AlsaPlaybackDevice::AwaitOpen(const OpenWaiter& wait, OutputError* failure)
+{
+    if (wait) {
+        wait(m_openedFd, kOpenTimeoutMs);
+    } else {
+        pollfd opened{m_openedFd, POLLIN, 0};
+        while (poll(&opened, 1, kOpenTimeoutMs) < 0 && errno == EINTR) {
+        }
+    }
+    Opening waiting = Opening::Waiting;
+    if (m_opening.compare_exchange_strong(waiting, Opening::Abandoned)) {
+        *failure = {OutputStep::Open, -ETIMEDOUT};
+        return MMSYSERR_NODRIVER;
+    }
+    if (waiting == Opening::Opened) {
+        return MMSYSERR_NOERROR;
+    }
+    *failure = m_state.Status().error;
+    return failure->step == OutputStep::Configure ? WAVERR_BADFORMAT : MMSYSERR_NODRIVER;
+}
+
+void AlsaPlaybackDevice::Drop()
+{
+    if (m_holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        delete this;
+    }
+}
+
+void AlsaPlaybackDevice::Wake()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t woken = write(m_wakeFd, &one, sizeof one);
 }
 
 void AlsaPlaybackDevice::Start(const char* frames, std::uint32_t bytes, std::uint32_t passes)
@@ -108,51 +115,173 @@ void AlsaPlaybackDevice::Start(const char* frames, std::uint32_t bytes, std::uin
     }
     m_frames = frames;
     m_frameCount = frameCount;
-    m_position = 0;
-    m_passesLeft = passes;
-    m_stop.store(false, std::memory_order_release);
-    m_framesWritten.store(0, std::memory_order_relaxed);
-    // A PCM that failed before this start (or is gone) is lost from the outset.
-    m_lost.store(m_pcm == nullptr || snd_pcm_prepare(m_pcm) < 0, std::memory_order_release);
-    m_thread = std::thread(&AlsaPlaybackDevice::Run, this);
+    m_passes = passes;
+    m_state.Begin();
+    Wake();
 }
 
 void AlsaPlaybackDevice::Stop()
 {
-    if (m_thread.joinable()) {
-        m_stop.store(true, std::memory_order_release);
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t woken = write(m_wakeFd, &one, sizeof one);
-        m_thread.join();
-        std::uint64_t drained = 0;
-        [[maybe_unused]] const ssize_t cleared = read(m_wakeFd, &drained, sizeof drained);
-    }
-    if (m_pcm != nullptr) {
-        snd_pcm_drop(m_pcm);
+    m_state.End();
+    Wake();
+    // The thread checks the state after it marks itself reading, so once it
+    // is seen not reading it will not read again: a memcpy at most.
+    while (m_reading.load()) {
+        std::this_thread::yield();
     }
 }
 
-// The playback thread: no allocation, no lock, no text of our own (opening
-// the PCM again after a loss is left to the ALSA library).
+void AlsaPlaybackDevice::Release()
+{
+    Stop();
+    m_closing.store(true);
+    Wake();
+    Drop();
+}
+
+int AlsaPlaybackDevice::OpenPcm(OutputStep step)
+{
+    if (const int opened =
+            snd_pcm_open(&m_pcm, m_pcmName.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+        opened < 0) {
+        m_pcm = nullptr;
+        m_state.Fail(step, opened);
+        return MMSYSERR_NODRIVER;
+    }
+    if (const int configured = Configure(); configured < 0) {
+        m_state.Fail(step == OutputStep::Open ? OutputStep::Configure : step, configured);
+        ClosePcm();
+        return WAVERR_BADFORMAT;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+void AlsaPlaybackDevice::ClosePcm()
+{
+    if (m_pcm != nullptr) {
+        snd_pcm_close(m_pcm);
+        m_pcm = nullptr;
+    }
+}
+
+// Returns 0 or the first negative code of the set-up.
+int AlsaPlaybackDevice::Configure()
+{
+    snd_pcm_hw_params_t* hw = nullptr;
+    snd_pcm_hw_params_alloca(&hw);
+    unsigned bufferTime = kBufferMicroseconds;
+    unsigned periodTime = kPeriodMicroseconds;
+    int code = 0;
+    if ((code = snd_pcm_hw_params_any(m_pcm, hw)) < 0 ||
+        (code = snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
+        (code = snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE)) < 0 ||
+        (code = snd_pcm_hw_params_set_channels(m_pcm, hw, m_format.nChannels)) < 0 ||
+        (code = snd_pcm_hw_params_set_rate_resample(m_pcm, hw, 1)) < 0 ||
+        (code = snd_pcm_hw_params_set_rate(m_pcm, hw, m_format.nSamplesPerSec, 0)) < 0 ||
+        (code = snd_pcm_hw_params_set_buffer_time_near(m_pcm, hw, &bufferTime, nullptr)) < 0 ||
+        (code = snd_pcm_hw_params_set_period_time_near(m_pcm, hw, &periodTime, nullptr)) < 0 ||
+        (code = snd_pcm_hw_params(m_pcm, hw)) < 0) {
+        return code;
+    }
+    snd_pcm_hw_params_get_buffer_size(hw, &m_bufferFrames);
+    snd_pcm_hw_params_get_period_size(hw, &m_periodFrames, nullptr);
+
+    snd_pcm_sw_params_t* sw = nullptr;
+    snd_pcm_sw_params_alloca(&sw);
+    if ((code = snd_pcm_sw_params_current(m_pcm, sw)) < 0 ||
+        (code = snd_pcm_sw_params_set_start_threshold(m_pcm, sw, m_bufferFrames)) < 0 ||
+        (code = snd_pcm_sw_params_set_avail_min(m_pcm, sw, m_periodFrames)) < 0 ||
+        (code = snd_pcm_sw_params(m_pcm, sw)) < 0) {
+        return code;
+    }
+    const int pcmFds = snd_pcm_poll_descriptors_count(m_pcm);
+    if (pcmFds <= 0 || static_cast<std::size_t>(pcmFds) >= m_pollFds.size()) {
+        return pcmFds < 0 ? pcmFds : -EINVAL;
+    }
+    m_pcmPollCount = static_cast<unsigned>(pcmFds);
+    return 0;
+}
+
+// The device's thread: opens, then plays each loop it is given until it is
+// released. No allocation, no lock, no text of our own (opening the PCM,
+// also again after a loss, is left to the ALSA library).
 void AlsaPlaybackDevice::Run()
 {
-    while (m_lost.load(std::memory_order_acquire) || PlayUntilLost()) {
-        if (m_onLoss == OnLoss::End || !Reopen()) {
-            return;
+    const bool opened = OpenPcm(OutputStep::Open) == MMSYSERR_NOERROR;
+    Opening waiting = Opening::Waiting;
+    const bool wanted =
+        m_opening.compare_exchange_strong(waiting, opened ? Opening::Opened : Opening::Failed);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t told = write(m_openedFd, &one, sizeof one);
+    std::uint32_t epoch = 0;
+    while (opened && wanted && WaitForPlay(epoch)) {
+        Play(epoch);
+        if (m_pcm != nullptr) {
+            snd_pcm_drop(m_pcm);
         }
+    }
+    ClosePcm();
+    Drop();
+}
+
+// Sleeps until a new play is begun (true, with its epoch) or the device is
+// released (false).
+bool AlsaPlaybackDevice::WaitForPlay(std::uint32_t& epoch)
+{
+    for (;;) {
+        if (m_closing.load()) {
+            return false;
+        }
+        if (const std::uint32_t current = m_state.PlayingEpoch(); current > epoch) {
+            epoch = current;
+            return true;
+        }
+        WaitForWakeUp(-1);
+    }
+}
+
+// Plays the loop of `epoch` until it is stopped; a lost device ends it or is
+// reopened, as the output was made to do.
+void AlsaPlaybackDevice::Play(std::uint32_t epoch)
+{
+    const bool taken = ReadWhilePlaying(epoch, [this] {
+        m_loop = m_frames;
+        m_loopFrames = m_frameCount;
+        m_passesLeft = m_passes;
+    });
+    if (!taken) {
+        return;
+    }
+    m_position = 0;
+    // (A PCM closed by a reopening that was stopped is opened again below.)
+    const int prepared = m_pcm == nullptr ? -ENODEV : snd_pcm_prepare(m_pcm);
+    bool lost = false;
+    if (prepared < 0) {
+        Lose(epoch, OutputStep::Recover, prepared);
+        lost = true;
+    }
+    while (lost || PlayUntilLost(epoch)) {
+        if (m_onLoss == OnLoss::End || !Reopen(epoch)) {
+            break;
+        }
+        lost = false;
+    }
+    // A lost device with nothing to reopen waits here for the stop.
+    while (m_state.Holds(epoch) && !m_closing.load()) {
+        WaitForWakeUp(-1);
     }
 }
 
 // Writes the loop until a stop (false) or until the device is lost (true).
-bool AlsaPlaybackDevice::PlayUntilLost()
+bool AlsaPlaybackDevice::PlayUntilLost(std::uint32_t epoch)
 {
-    while (!m_stop.load(std::memory_order_acquire)) {
+    while (m_state.Holds(epoch)) {
         if (m_passesLeft == 0) {
-            FinishPasses();
+            FinishPasses(epoch);
             return false;
         }
-        if (!WriteChunk()) {
-            return m_lost.load(std::memory_order_acquire);
+        if (!WriteChunk(epoch)) {
+            return m_state.State() == OutputState::Lost && m_state.Holds(epoch);
         }
     }
     return false;
@@ -160,69 +289,102 @@ bool AlsaPlaybackDevice::PlayUntilLost()
 
 // Closes the lost PCM and opens the same name every kReopenIntervalMs until
 // it opens (true: play from the first sample) or a stop arrives (false).
-bool AlsaPlaybackDevice::Reopen()
+bool AlsaPlaybackDevice::Reopen(std::uint32_t epoch)
 {
     ClosePcm();
-    while (!WaitForWakeUp(kReopenIntervalMs)) {
-        if (OpenPcm() == MMSYSERR_NOERROR && snd_pcm_prepare(m_pcm) >= 0) {
-            m_position = 0;
-            m_reopens.fetch_add(1, std::memory_order_relaxed);
-            m_lost.store(false, std::memory_order_release);
-            return true;
+    if (!m_state.Change(epoch, OutputState::Lost, OutputState::Reopening)) {
+        return false;
+    }
+    while (!WaitForWakeUp(kReopenIntervalMs) && m_state.Holds(epoch)) {
+        if (OpenPcm(OutputStep::Reopen) != MMSYSERR_NOERROR) {
+            continue;
         }
-        ClosePcm();
+        if (const int prepared = snd_pcm_prepare(m_pcm); prepared < 0) {
+            m_state.Fail(OutputStep::Reopen, prepared);
+            ClosePcm();
+            continue;
+        }
+        m_position = 0;
+        m_state.CountReopen();
+        return m_state.Change(epoch, OutputState::Reopening, OutputState::Playing);
     }
     return false;
 }
 
-// Writes up to one period from the current position, never across the
-// loop seam; false when the thread is to end or the device is lost.
-bool AlsaPlaybackDevice::WriteChunk()
+// Runs read() on what the caller owns, unless the play was stopped first
+// (false). The caller's Stop waits while m_reading is set.
+template <class Reader>
+bool AlsaPlaybackDevice::ReadWhilePlaying(std::uint32_t epoch, Reader read)
 {
-    const snd_pcm_uframes_t chunk = std::min(m_periodFrames, m_frameCount - m_position);
-    const snd_pcm_sframes_t written =
-        snd_pcm_writei(m_pcm, m_frames + m_position * m_format.nBlockAlign, chunk);
+    m_reading.store(true);
+    const bool playing = m_state.Holds(epoch);
+    if (playing) {
+        read();
+    }
+    m_reading.store(false);
+    return playing;
+}
+
+// Writes up to one period from the current position, never across the
+// loop seam; false when the play is to end or the device is lost.
+bool AlsaPlaybackDevice::WriteChunk(std::uint32_t epoch)
+{
+    const snd_pcm_uframes_t chunk =
+        std::min({m_periodFrames, m_chunkFrames, m_loopFrames - m_position});
+    const std::size_t bytes = chunk * m_format.nBlockAlign;
+    const char* from = m_loop + m_position * m_format.nBlockAlign;
+    if (!ReadWhilePlaying(epoch, [&] { std::memcpy(m_chunk.get(), from, bytes); })) {
+        return false;
+    }
+    const snd_pcm_sframes_t written = snd_pcm_writei(m_pcm, m_chunk.get(), chunk);
     if (written == -EAGAIN) {
-        return WaitForRoom();
+        return WaitForRoom(epoch);
     }
     if (written < 0) {
-        return Recover();
+        return Recover(epoch, static_cast<int>(written));
     }
-    m_framesWritten.fetch_add(static_cast<std::uint64_t>(written), std::memory_order_relaxed);
+    m_state.CountFrames(static_cast<std::uint64_t>(written));
     m_position += static_cast<snd_pcm_uframes_t>(written);
-    if (m_position == m_frameCount) {
+    if (m_position == m_loopFrames) {
         m_position = 0;
         --m_passesLeft;
     }
     if (static_cast<snd_pcm_uframes_t>(written) < chunk) {
-        return WaitForRoom();
+        return WaitForRoom(epoch);
     }
     return true;
 }
 
 // Sleeps until the PCM can take a period or the wake-up descriptor fires;
-// false when the thread is to end or the device is lost.
-bool AlsaPlaybackDevice::WaitForRoom()
+// false when the play is to end or the device is lost.
+bool AlsaPlaybackDevice::WaitForRoom(std::uint32_t epoch)
 {
     pollfd* pcmFds = &m_pollFds[1];
-    if (snd_pcm_poll_descriptors(m_pcm, pcmFds, m_pcmPollCount) !=
-        static_cast<int>(m_pcmPollCount)) {
-        return Lose();
+    if (const int filled = snd_pcm_poll_descriptors(m_pcm, pcmFds, m_pcmPollCount);
+        filled != static_cast<int>(m_pcmPollCount)) {
+        return Lose(epoch, OutputStep::Wait, filled < 0 ? filled : -EIO);
     }
     for (;;) {
         const int ready = poll(m_pollFds.data(), m_pcmPollCount + 1, -1);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        if (ready < 0 || (m_pollFds[0].revents & POLLIN) != 0) {
-            return false;
+        if (ready < 0) {
+            return Lose(epoch, OutputStep::Wait, -errno);
+        }
+        if ((m_pollFds[0].revents & POLLIN) != 0) {
+            // A wake-up, perhaps one left from before this play began.
+            ClearWakeUp();
+            return m_state.Holds(epoch);
         }
         unsigned short events = 0;
-        if (snd_pcm_poll_descriptors_revents(m_pcm, pcmFds, m_pcmPollCount, &events) < 0) {
-            return Lose();
+        if (const int checked =
+                snd_pcm_poll_descriptors_revents(m_pcm, pcmFds, m_pcmPollCount, &events);
+            checked < 0) {
+            return Lose(epoch, OutputStep::Wait, checked);
         }
         if ((events & (POLLERR | POLLNVAL | POLLHUP)) != 0) {
-            return Recover();
+            return Recover(epoch, -EIO);
         }
         if ((events & POLLOUT) != 0) {
             return true;
@@ -230,10 +392,22 @@ bool AlsaPlaybackDevice::WaitForRoom()
     }
 }
 
+// Sleeps until the caller wakes the thread (true, the wake-up consumed) or
+// the time runs out (false); -1 waits for ever.
 bool AlsaPlaybackDevice::WaitForWakeUp(int timeoutMs)
 {
     const int ready = poll(m_pollFds.data(), 1, timeoutMs);
-    return ready > 0 && (m_pollFds[0].revents & POLLIN) != 0;
+    if (ready > 0 && (m_pollFds[0].revents & POLLIN) != 0) {
+        ClearWakeUp();
+        return true;
+    }
+    return false;
+}
+
+void AlsaPlaybackDevice::ClearWakeUp()
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t cleared = read(m_wakeFd, &count, sizeof count);
 }
 
 // After a failed write or an error on the descriptors, the PCM's state says
@@ -241,47 +415,59 @@ bool AlsaPlaybackDevice::WaitForWakeUp(int timeoutMs)
 // where it was; a suspend is resumed; a PCM left stopped or draining (which
 // this thread never asks for) is set up again; a disconnected PCM, or one
 // that fails in any other state, is lost.
-bool AlsaPlaybackDevice::Recover()
+bool AlsaPlaybackDevice::Recover(std::uint32_t epoch, int code)
 {
+    int recovered = 0;
     switch (snd_pcm_state(m_pcm)) {
     case SND_PCM_STATE_XRUN:
-        m_underruns.fetch_add(1, std::memory_order_relaxed);
-        return snd_pcm_prepare(m_pcm) >= 0 || Lose();
+        m_state.CountUnderrun();
+        recovered = snd_pcm_prepare(m_pcm);
+        break;
     case SND_PCM_STATE_SUSPENDED:
-        return Resume();
+        return Resume(epoch);
     case SND_PCM_STATE_SETUP:
     case SND_PCM_STATE_DRAINING:
-        return (snd_pcm_drop(m_pcm) >= 0 && snd_pcm_prepare(m_pcm) >= 0) || Lose();
+        if ((recovered = snd_pcm_drop(m_pcm)) >= 0) {
+            recovered = snd_pcm_prepare(m_pcm);
+        }
+        break;
     default:
-        return Lose();
+        recovered = code;
+        break;
     }
+    return recovered >= 0 || Lose(epoch, OutputStep::Recover, recovered);
 }
 
 // Resumes a suspended PCM, waiting while it says "not yet"; a PCM that
 // cannot resume is prepared instead. False on a stop or a loss.
-bool AlsaPlaybackDevice::Resume()
+bool AlsaPlaybackDevice::Resume(std::uint32_t epoch)
 {
     int resumed;
     while ((resumed = snd_pcm_resume(m_pcm)) == -EAGAIN) {
-        if (WaitForWakeUp(100)) {
+        if (WaitForWakeUp(100) || !m_state.Holds(epoch)) {
             return false;
         }
     }
-    return resumed >= 0 || snd_pcm_prepare(m_pcm) >= 0 || Lose();
+    if (resumed < 0) {
+        resumed = snd_pcm_prepare(m_pcm);
+    }
+    return resumed >= 0 || Lose(epoch, OutputStep::Recover, resumed);
 }
 
-bool AlsaPlaybackDevice::Lose()
+bool AlsaPlaybackDevice::Lose(std::uint32_t epoch, OutputStep step, int code)
 {
-    m_lost.store(true, std::memory_order_release);
+    m_state.Fail(step, code);
+    m_state.Change(epoch, OutputState::Playing, OutputState::Lost);
     return false;
 }
 
 // All passes are queued: let them play out, then wait for the stop.
-void AlsaPlaybackDevice::FinishPasses()
+void AlsaPlaybackDevice::FinishPasses(std::uint32_t epoch)
 {
     if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED) {
         snd_pcm_start(m_pcm);
     }
-    while (!WaitForWakeUp(-1) && !m_stop.load(std::memory_order_acquire)) {
+    while (m_state.Holds(epoch) && !m_closing.load()) {
+        WaitForWakeUp(-1);
     }
 }

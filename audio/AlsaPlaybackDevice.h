@@ -6,14 +6,20 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "IWaveOut.h"
 
-// One open ALSA PCM and the thread that writes a caller's buffer into it
-// round and round. The thread waits in poll() on the PCM and on a wake-up
-// eventfd, so a stop reaches it at once however long the periods are.
+// One ALSA PCM and the thread that owns it. Every call into the sound
+// library that can wait on a sound server (open, drop, prepare, close, the
+// writes) runs on that thread, never on the caller's: a hung server stalls
+// only the thread, and Stop, Close and the process's end never wait for it.
+// The thread copies each period from the caller's buffer into one of its
+// own before the library sees it, so "the buffer is no longer read" after
+// Stop needs the thread only to leave a memcpy. It waits in poll() on the
+// PCM and on a wake-up eventfd, so a stop reaches it at once.
 class AlsaPlaybackDevice : public WaveOutDevice {
 public:
     // Long periods keep the thread asleep (about 0.1 % of a core into a sound
@@ -22,17 +28,23 @@ public:
     static constexpr unsigned kPeriodMicroseconds = 250000;
     // How often a lost device is tried again when it is to be reopened.
     static constexpr int kReopenIntervalMs = 250;
+    // How long an open may take before it counts as failed (a server that
+    // accepts the connection and never answers); the attempt then finishes
+    // and closes on its own thread.
+    static constexpr int kOpenTimeoutMs = 2000;
 
     // What the thread does when the device fails for good (the sound server
-    // went away, the interface was unplugged): end, or close the PCM and
-    // open the same name again until it opens, then play from the start.
+    // went away, the interface was unplugged): stay Lost, or close the PCM
+    // and open the same name again until it opens, then play from the start.
     enum class OnLoss { End, Reopen };
+    // Waits until fd turns readable or timeoutMs pass; a window passes one
+    // that keeps repainting meanwhile. Empty: a plain poll().
+    using OpenWaiter = std::function<void(int fd, int timeoutMs)>;
 
-    // Opens pcmName for the format in non-blocking mode. Returns 0 and the
-    // device, or non-zero when the PCM cannot be opened or refuses the format.
-    static int Open(const char* pcmName, const WaveFormatEx& format, OnLoss onLoss,
-                    AlsaPlaybackDevice** device);
-    ~AlsaPlaybackDevice() override;
+    // Opens pcmName for the format on the device's thread, waiting at most
+    // kOpenTimeoutMs. Returns 0 and the device, or non-zero and the failure.
+    static int Open(const char* pcmName, const WaveFormatEx& format, OnLoss onLoss, int notifyFd,
+                    const OpenWaiter& wait, AlsaPlaybackDevice** device, OutputError* failure);
 
     AlsaPlaybackDevice(const AlsaPlaybackDevice&) = delete;
     AlsaPlaybackDevice& operator=(const AlsaPlaybackDevice&) = delete;
@@ -40,59 +52,72 @@ public:
     // Starts looping the `bytes` bytes at `frames`, `passes` times over.
     // Any loop already running is stopped first.
     void Start(const char* frames, std::uint32_t bytes, std::uint32_t passes);
-    // Drops what is queued and returns once the thread no longer reads the buffer.
+    // Stops the loop; returns once the thread no longer reads the buffer.
+    // The thread drops what the PCM still holds right afterwards.
     void Stop();
-
-    snd_pcm_uframes_t BufferFrames() const { return m_bufferFrames; }
-    snd_pcm_uframes_t PeriodFrames() const { return m_periodFrames; }
-    // True while the device is gone: for good with OnLoss::End (the thread
-    // has ended), until it opens again with OnLoss::Reopen.
-    bool Lost() const { return m_lost.load(std::memory_order_acquire); }
-    // Frames the PCM has accepted since the last Start.
-    std::uint64_t FramesWritten() const { return m_framesWritten.load(std::memory_order_relaxed); }
-    // How many underruns the thread has recovered from.
-    unsigned Underruns() const { return m_underruns.load(std::memory_order_relaxed); }
-    // How many times a lost device was opened again.
-    unsigned Reopens() const { return m_reopens.load(std::memory_order_relaxed); }
+    // The caller's last word: the thread closes the PCM and frees the device.
+    void Release();
 
 private:
-    AlsaPlaybackDevice(const char* pcmName, const WaveFormatEx& format, OnLoss onLoss, int wakeFd);
-    int OpenPcm();
+    enum class Opening : std::uint8_t { Waiting, Opened, Failed, Abandoned };
+
+    AlsaPlaybackDevice(const char* pcmName, const WaveFormatEx& format, OnLoss onLoss,
+                       int notifyFd);
+    ~AlsaPlaybackDevice() override;
+    bool Launch();
+    int AwaitOpen(const OpenWaiter& wait, OutputError* failure);
+    void Drop();
+    void Wake();
+
+    int OpenPcm(OutputStep step);
     void ClosePcm();
     int Configure();
 
     void Run();
-    bool PlayUntilLost();
-    bool Reopen();
-    bool WriteChunk();
-    bool WaitForRoom();
+    bool WaitForPlay(std::uint32_t& epoch);
+    void Play(std::uint32_t epoch);
+    bool PlayUntilLost(std::uint32_t epoch);
+    bool Reopen(std::uint32_t epoch);
+    bool WriteChunk(std::uint32_t epoch);
+    template <class Reader>
+    bool ReadWhilePlaying(std::uint32_t epoch, Reader read);
+    bool WaitForRoom(std::uint32_t epoch);
     bool WaitForWakeUp(int timeoutMs);
-    bool Recover();
-    bool Resume();
-    bool Lose();
-    void FinishPasses();
+    void ClearWakeUp();
+    bool Recover(std::uint32_t epoch, int code);
+    bool Resume(std::uint32_t epoch);
+    bool Lose(std::uint32_t epoch, OutputStep step, int code);
+    void FinishPasses(std::uint32_t epoch);
 
     const std::string m_pcmName;
     const WaveFormatEx m_format;
     const OnLoss m_onLoss;
-    const int m_wakeFd;
+    int m_wakeFd = -1;    // the caller wakes the thread
+    int m_openedFd = -1;  // the thread tells the caller the open is over
+    std::atomic<Opening> m_opening{Opening::Waiting};
+    std::atomic<bool> m_closing{false};
+    // True while the thread copies from the caller's buffer.
+    std::atomic<bool> m_reading{false};
+    // The caller and the thread each hold one; the last to let go frees it.
+    std::atomic<int> m_holders{2};
+
+    // Set by the caller before Begin() publishes a play, taken by the thread
+    // while it reads.
+    const char* m_frames = nullptr;
+    snd_pcm_uframes_t m_frameCount = 0;
+    std::uint32_t m_passes = 0;
+
+    // The thread's own.
     snd_pcm_t* m_pcm = nullptr;
     snd_pcm_uframes_t m_bufferFrames = 0;
     snd_pcm_uframes_t m_periodFrames = 0;
+    std::unique_ptr<char[]> m_chunk;  // one period, allocated before the thread starts
+    snd_pcm_uframes_t m_chunkFrames = 0;
+    const char* m_loop = nullptr;  // the caller's buffer: read only while m_reading
+    snd_pcm_uframes_t m_loopFrames = 0;
+    snd_pcm_uframes_t m_position = 0;
+    std::uint32_t m_passesLeft = 0;
     // [0] the wake-up eventfd, then the PCM's own descriptors.
     std::array<pollfd, 8> m_pollFds{};
     unsigned m_pcmPollCount = 0;
-
-    // Read only by the thread while it runs.
-    const char* m_frames = nullptr;
-    snd_pcm_uframes_t m_frameCount = 0;
-    snd_pcm_uframes_t m_position = 0;
-    std::uint32_t m_passesLeft = 0;
-
-    std::thread m_thread;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_lost{false};
-    std::atomic<unsigned> m_underruns{0};
-    std::atomic<unsigned> m_reopens{0};
-    std::atomic<std::uint64_t> m_framesWritten{0};
 };

@@ -1,13 +1,16 @@
 #include "AlsaWaveOut.h"
 
 #include <alsa/asoundlib.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 namespace {
 
-// ALSA would print its own complaints on stderr; failures reach the user
-// through the results instead.
+// ALSA would print its own complaints on stderr, several lines for one
+// failure; the failure reaches the user as one line of ours instead.
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
 AlsaPlaybackDevice* DeviceOf(WaveOutHandle handle)
@@ -17,16 +20,50 @@ AlsaPlaybackDevice* DeviceOf(WaveOutHandle handle)
 
 }  // namespace
 
+std::string DescribeOutputFailure(const std::string& pcmName, const WaveFormatEx& format,
+                                  const OutputError& error)
+{
+    const std::string pcm = "PCM '" + pcmName + "'";
+    const std::string reason = error.code == -ETIMEDOUT && error.step == OutputStep::Open
+                                   ? "no answer from the sound server within 2 s"
+                                   : snd_strerror(error.code);
+    switch (error.step) {
+    case OutputStep::None:
+        return {};
+    case OutputStep::Open:
+        return "cannot open " + pcm + ": " + reason;
+    case OutputStep::Configure:
+        return "cannot set up " + pcm + " for 16-bit PCM, " + std::to_string(format.nChannels) +
+               " channel(s) at " + std::to_string(format.nSamplesPerSec) + " Hz: " + reason;
+    case OutputStep::Reopen:
+        return "lost " + pcm + ", and cannot open it again: " + reason;
+    default:
+        return "lost " + pcm + ": " + reason;
+    }
+}
+
 AlsaWaveOut::AlsaWaveOut(std::string pcmName, OnLoss onLoss)
-    : m_pcmName(std::move(pcmName)), m_onLoss(onLoss)
+    : m_pcmName(std::move(pcmName)),
+      m_onLoss(onLoss),
+      m_changeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     snd_lib_error_set_handler(&IgnoreAlsaError);
+}
+
+AlsaWaveOut::~AlsaWaveOut()
+{
+    if (m_changeFd >= 0) {
+        close(m_changeFd);
+    }
 }
 
 int AlsaWaveOut::Open(WaveOutHandle* handle, const WaveFormatEx& format)
 {
     AlsaPlaybackDevice* device = nullptr;
-    const int result = AlsaPlaybackDevice::Open(m_pcmName.c_str(), format, m_onLoss, &device);
+    m_lastFormat = format;
+    m_openFailure = {};
+    const int result = AlsaPlaybackDevice::Open(m_pcmName.c_str(), format, m_onLoss, m_changeFd,
+                                                m_waitForOpen, &device, &m_openFailure);
     *handle = device;
     return result;
 }
@@ -70,6 +107,12 @@ int AlsaWaveOut::Close(WaveOutHandle handle)
     if (handle == nullptr) {
         return MMSYSERR_INVALHANDLE;
     }
-    delete DeviceOf(handle);
+    DeviceOf(handle)->Release();
     return MMSYSERR_NOERROR;
+}
+
+std::string AlsaWaveOut::FailureText(WaveOutHandle handle) const
+{
+    const OutputError error = handle == nullptr ? m_openFailure : Status(handle).error;
+    return DescribeOutputFailure(m_pcmName, m_lastFormat, error);
 }

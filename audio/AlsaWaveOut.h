@@ -8,12 +8,16 @@
 // The wave output on an ALSA PCM ("default" reaches PipeWire or PulseAudio
 // on a desktop, the hardware on a bare system). Each open device loops its
 // buffer on a thread of its own; whoever makes the output chooses whether a
-// lost device is reopened or ends the loop.
+// lost device is reopened or stays lost.
 class AlsaWaveOut : public IWaveOut {
 public:
     using OnLoss = AlsaPlaybackDevice::OnLoss;
+    using OpenWaiter = AlsaPlaybackDevice::OpenWaiter;
 
     explicit AlsaWaveOut(std::string pcmName = "default", OnLoss onLoss = OnLoss::End);
+    ~AlsaWaveOut() override;
+    AlsaWaveOut(const AlsaWaveOut&) = delete;
+    AlsaWaveOut& operator=(const AlsaWaveOut&) = delete;
 
     int Open(WaveOutHandle* handle, const WaveFormatEx& format) override;
     int PrepareHeader(WaveOutHandle handle, WaveHeader* header) override;
@@ -22,7 +26,20 @@ public:
     int UnprepareHeader(WaveOutHandle handle, WaveHeader* header) override;
     int Close(WaveOutHandle handle) override;
 
+    int ChangeDescriptor() const override { return m_changeFd; }
+    std::string FailureText(WaveOutHandle handle) const override;
+
+    // How Open waits for the device's thread (see OpenWaiter).
+    OpenWaiter m_waitForOpen;
+
 private:
     std::string m_pcmName;
     OnLoss m_onLoss;
+    int m_changeFd;
+    WaveFormatEx m_lastFormat;
+    OutputError m_openFailure;
 };
+
+// The aplay-style line for a failure of the PCM pcmName playing format.
+std::string DescribeOutputFailure(const std::string& pcmName, const WaveFormatEx& format,
+                                  const OutputError& error);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+
+#include "OutputStateMachine.h"
 #include "WaveFormatEx.h"
 #include "WaveHeader.h"
 #include "WaveHeaderQueue.h"
@@ -21,12 +24,14 @@ inline constexpr int WAVERR_STILLPLAYING = 33;
 inline constexpr int WAVERR_UNPREPARED = 34;
 
 // An open output device; each implementation derives its own. The header
-// bookkeeping is the same for all of them.
+// bookkeeping and the state machine are the same for all of them.
 class WaveOutDevice {
 public:
+    explicit WaveOutDevice(int notifyFd = -1) : m_state(notifyFd) {}
     virtual ~WaveOutDevice() = default;
 
     WaveHeaderQueue m_headers;
+    OutputStateMachine m_state;
 };
 
 using WaveOutHandle = WaveOutDevice*;
@@ -46,5 +51,20 @@ public:
     // Stops the sound at once, mid-pass; the buffer is no longer read after it returns.
     virtual int Reset(WaveOutHandle handle) = 0;
     virtual int UnprepareHeader(WaveOutHandle handle, WaveHeader* header) = 0;
+    // Gives the device up; whatever closing the device still takes happens
+    // without the caller.
     virtual int Close(WaveOutHandle handle) = 0;
+
+    // What the output of handle is doing; Stopped for no handle.
+    static OutputStatus Status(WaveOutHandle handle)
+    {
+        return handle == nullptr ? OutputStatus{} : handle->m_state.Status();
+    }
+    // A descriptor that turns readable whenever an open output changes its
+    // state on its own (the device was lost, or came back); -1 for an output
+    // that never does.
+    virtual int ChangeDescriptor() const { return -1; }
+    // One line that says what failed and why: for no handle, the last Open;
+    // otherwise the device's last failure. Empty when nothing failed.
+    virtual std::string FailureText(WaveOutHandle) const { return {}; }
 };

@@ -13,11 +13,14 @@ int SilentWaveOut::PrepareHeader(WaveOutHandle handle, WaveHeader* header)
 
 int SilentWaveOut::Write(WaveOutHandle handle, WaveHeader* header)
 {
-    return handle->m_headers.Queue(header);
+    const int queued = handle->m_headers.Queue(header);
+    handle->m_state.Begin();
+    return queued;
 }
 
 int SilentWaveOut::Reset(WaveOutHandle handle)
 {
+    handle->m_state.End();
     handle->m_headers.Reset();
     return MMSYSERR_NOERROR;
 }

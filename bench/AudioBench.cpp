@@ -53,11 +53,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot open the default output\n");
         return 1;
     }
-    auto* device = static_cast<AlsaPlaybackDevice*>(dialog.m_waveOut);
     waveOut.PrepareHeader(dialog.m_waveOut, &dialog.m_waveHeader);
     const auto written = Clock::now();
     waveOut.Write(dialog.m_waveOut, &dialog.m_waveHeader);
-    while (device->FramesWritten() == 0) {
+    while (IWaveOut::Status(dialog.m_waveOut).framesWritten == 0) {
         std::this_thread::yield();
     }
     const auto accepted = Clock::now();
@@ -88,15 +87,12 @@ int main(int argc, char** argv)
     waveOut.Reset(dialog.m_waveOut);
     const double resetMs = Milliseconds(Clock::now() - resetStart);
     waveOut.UnprepareHeader(dialog.m_waveOut, &dialog.m_waveHeader);
-    const unsigned underruns = device->Underruns();
-    const auto buffer = device->BufferFrames();
-    const auto period = device->PeriodFrames();
+    const unsigned underruns = IWaveOut::Status(dialog.m_waveOut).underruns;
     waveOut.Close(dialog.m_waveOut);
 
-    std::printf("ALSA buffer            %lu frames (%.1f ms)\n", buffer,
-                static_cast<double>(buffer) / 48.0);
-    std::printf("ALSA period            %lu frames (%.1f ms)\n", period,
-                static_cast<double>(period) / 48.0);
+    std::printf("ALSA buffer, period    %.1f ms, %.1f ms asked for\n",
+                AlsaPlaybackDevice::kBufferMicroseconds / 1000.0,
+                AlsaPlaybackDevice::kPeriodMicroseconds / 1000.0);
     std::printf("write -> first frames  %.3f ms accepted by the PCM\n",
                 Milliseconds(accepted - written));
     std::printf("write -> first sound   %.1f ms at the sink's monitor (within its 10 ms latency)\n",

@@ -17,6 +17,7 @@ public:
     void SetScrollRange(int, int) override {}
     void SetScrollPos(int) override {}
     void MessageBox(const char* text) override { std::fprintf(stderr, "%s\n", text); }
+    void LogFailure(const char* line) override { std::fprintf(stderr, "%s\n", line); }
     int RunModal() override { return 0; }
     void EndDialog(int) override {}
 };

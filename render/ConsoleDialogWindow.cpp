@@ -57,6 +57,11 @@ void ConsoleDialogWindow::MessageBox(const char* text)
     PrintLine(text);
 }
 
+void ConsoleDialogWindow::LogFailure(const char* line)
+{
+    PrintLine(std::string("wavegen-render: ") + line);
+}
+
 int ConsoleDialogWindow::RunModal()
 {
     return IDOK;

@@ -18,6 +18,7 @@ public:
     void SetScrollRange(int minimum, int maximum) override;
     void SetScrollPos(int position) override;
     void MessageBox(const char* text) override;
+    void LogFailure(const char* line) override;
     int RunModal() override;
     void EndDialog(int result) override;
 

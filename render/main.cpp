@@ -1,10 +1,15 @@
 // wavegen-render: the generator's Start command on the command line, for
 // scripts, automated measurements and files.
+#include <poll.h>
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
-#include <limits>
 
 #include "AlsaDeviceNames.h"
 #include "AlsaWaveOut.h"
@@ -20,8 +25,6 @@ namespace {
 
 constexpr int kEndedEarly = 1;
 constexpr int kCannotWrite = 3;
-// How often an endless or long play looks whether the device was lost.
-constexpr long kLossCheckNanoseconds = 100'000'000;
 
 int ListDevices()
 {
@@ -58,31 +61,37 @@ int WriteOutput(const RenderOptions& options, const CWaveGeneratorDialog& dialog
     return 0;
 }
 
-// Plays until `seconds` pass (below 0: forever), SIGINT or SIGTERM arrives
-// (both are blocked, so that the playback thread never takes them), or the
-// device is lost; returns true for a loss.
-bool PlayFor(double seconds, const sigset_t& stopSignals, const AlsaPlaybackDevice& device)
+// Plays until `seconds` pass (below 0: forever), a stop signal arrives on
+// signalFd, or the output is lost; returns true for a loss. The output's
+// changes of state reach the dialog as they would the window.
+bool PlayFor(double seconds, int signalFd, const IWaveOut& output, CWaveGeneratorDialog& dialog)
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const double end = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9 +
-                       (seconds < 0.0 ? std::numeric_limits<double>::infinity() : seconds);
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(std::max(seconds, 0.0)));
+    std::array<pollfd, 2> fds{{{signalFd, POLLIN, 0}, {output.ChangeDescriptor(), POLLIN, 0}}};
     for (;;) {
-        if (device.Lost()) {
+        if (IWaveOut::Status(dialog.m_waveOut).state == OutputState::Lost) {
             return true;
         }
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const double left =
-            end - static_cast<double>(now.tv_sec) - static_cast<double>(now.tv_nsec) / 1e9;
-        if (left <= 0.0) {
+        int timeoutMs = -1;
+        if (seconds >= 0.0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+            if (left.count() <= 0) {
+                return false;
+            }
+            timeoutMs = static_cast<int>(std::min<long>(left.count(), 1000000));
+        }
+        if (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) {
             return false;
         }
-        timespec slice{0, kLossCheckNanoseconds};
-        if (left < 0.1) {
-            slice.tv_nsec = static_cast<long>(left * 1e9);
-        }
-        if (sigtimedwait(&stopSignals, nullptr, &slice) >= 0) {
+        if ((fds[0].revents & POLLIN) != 0) {
             return false;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            std::uint64_t changes = 0;
+            [[maybe_unused]] const ssize_t drained = read(fds[1].fd, &changes, sizeof changes);
+            dialog.OnOutputChange();
         }
     }
 }
@@ -103,6 +112,7 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
 
     ConsoleDialogWindow window;
     SilentWaveOut silent;
@@ -127,8 +137,11 @@ int main(int argc, char** argv)
     }
     bool lost = false;
     if (options.play) {
-        lost = PlayFor(options.playSeconds, stopSignals,
-                       *static_cast<const AlsaPlaybackDevice*>(dialog.m_waveOut));
+        lost = PlayFor(options.playSeconds, signalFd, alsa, dialog);
+        if (const unsigned gaps = IWaveOut::Status(dialog.m_waveOut).underruns; gaps > 0) {
+            PrintLine("wavegen-render: " + std::to_string(gaps) +
+                      " underrun(s): the sound had gaps");
+        }
     }
     dialog.OnStop();
     if (lost) {

@@ -11,7 +11,6 @@
 #include <random>
 #include <thread>
 
-#include "AlsaPlaybackDevice.h"
 #include "AlsaWaveOut.h"
 #include "MonitorRecorder.h"
 #include "SoundServer.h"
@@ -206,12 +205,11 @@ protected:
         }
         ASSERT_TRUE(server.Start());
         ASSERT_EQ(waveOut.Open(&handle, kMono48k), MMSYSERR_NOERROR);
-        device = static_cast<AlsaPlaybackDevice*>(handle);
         ASSERT_EQ(waveOut.PrepareHeader(handle, &header), MMSYSERR_NOERROR);
         ASSERT_EQ(waveOut.Write(handle, &header), MMSYSERR_NOERROR);
-        ASSERT_TRUE(WaitFor([this] { return device->FramesWritten() > 0; }));
+        ASSERT_TRUE(WaitFor([this] { return IWaveOut::Status(handle).framesWritten > 0; }));
         server.Signal(SIGKILL);
-        ASSERT_TRUE(WaitFor([this] { return device->Lost(); })) << "the loss went unnoticed";
+        ASSERT_TRUE(WaitFor([this] { return Lost(); })) << "the loss went unnoticed";
     }
 
     void TearDown() override
@@ -228,7 +226,12 @@ protected:
     std::vector<std::int16_t> pattern = Pattern(24000, 4);
     WaveHeader header = LoopHeader(pattern, kLoopForever);
     WaveOutHandle handle = nullptr;
-    AlsaPlaybackDevice* device = nullptr;
+
+    bool Lost() const
+    {
+        const OutputState state = IWaveOut::Status(handle).state;
+        return state == OutputState::Lost || state == OutputState::Reopening;
+    }
 };
 
 TEST_F(ReopeningOutput, serverBack_soundBackWithinASecondAndExactAcrossTheSeam)
@@ -273,7 +276,43 @@ TEST_F(ReopeningOutput, stopWhileRetrying_returnsAtOnce)
     const auto before = Clock::now();
     EXPECT_EQ(waveOut.Reset(handle), MMSYSERR_NOERROR);
     EXPECT_LE(Clock::now() - before, 50ms);
-    EXPECT_EQ(device->Reopens(), 0u);
+    EXPECT_EQ(IWaveOut::Status(handle).reopens, 0u);
+}
+
+// A server that accepts the connection and never answers (stopped) holds
+// the device's thread, never the caller.
+TEST(HungServer, stopAndCloseReturnAtOnce_andAnOpenGivesUpAfterTwoSeconds)
+{
+    if (std::getenv("PULSE_SERVER") == nullptr) {
+        GTEST_SKIP() << "needs the private sound server (run through ctest)";
+    }
+    SoundServer server;
+    ASSERT_TRUE(server.Start());
+    AlsaWaveOut waveOut{"default", AlsaWaveOut::OnLoss::Reopen};
+    std::vector<std::int16_t> pattern = Pattern(24000, 5);
+    WaveHeader header = LoopHeader(pattern, kLoopForever);
+    WaveOutHandle handle = nullptr;
+    ASSERT_EQ(waveOut.Open(&handle, kMono48k), MMSYSERR_NOERROR);
+    waveOut.PrepareHeader(handle, &header);
+    waveOut.Write(handle, &header);
+    ASSERT_TRUE(WaitFor([&] { return IWaveOut::Status(handle).framesWritten > 0; }));
+    server.Signal(SIGSTOP);
+
+    auto started = Clock::now();
+    EXPECT_EQ(waveOut.Reset(handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOut.UnprepareHeader(handle, &header), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOut.Close(handle), MMSYSERR_NOERROR);
+    EXPECT_LE(Clock::now() - started, 100ms) << "the stop waited on the server";
+
+    started = Clock::now();
+    EXPECT_EQ(waveOut.Open(&handle, kMono48k), MMSYSERR_NODRIVER);
+    const auto gaveUpAfter = Clock::now() - started;
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_GE(gaveUpAfter, 1900ms);
+    EXPECT_LE(gaveUpAfter, 3s);
+    EXPECT_EQ(waveOut.FailureText(nullptr),
+              "cannot open PCM 'default': no answer from the sound server within 2 s");
+    server.Signal(SIGCONT);
 }
 
 TEST(AlsaWaveOutOpen, aDefaultThatCannotOpen_failsWithANullHandle)
@@ -292,6 +331,8 @@ TEST(AlsaWaveOutOpen, aDefaultThatCannotOpen_failsWithANullHandle)
     WaveOutHandle handle = reinterpret_cast<WaveOutHandle>(0x1);
     EXPECT_NE(waveOut.Open(&handle, kMono48k), MMSYSERR_NOERROR);
     EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(waveOut.FailureText(nullptr).rfind("cannot open PCM 'default': ", 0), 0u)
+        << waveOut.FailureText(nullptr);
 
     if (previous != nullptr) {
         setenv("ALSA_CONFIG_PATH", saved.c_str(), 1);

@@ -37,11 +37,14 @@ public:
     {
         Log("write", handle);
         m_written = *header;
-        return handle->m_headers.Queue(header);
+        const int queued = handle->m_headers.Queue(header);
+        handle->m_state.Begin();
+        return queued;
     }
 
     int Reset(WaveOutHandle handle) override
     {
+        handle->m_state.End();
         handle->m_headers.Reset();
         return Log("reset", handle);
     }
@@ -58,8 +61,11 @@ public:
         return Log("close", handle);
     }
 
+    std::string FailureText(WaveOutHandle) const override { return m_failureText; }
+
     std::vector<std::string>& m_log;
     bool m_failOpen = false;
+    std::string m_failureText;
     int m_openDevices = 0;
     WaveFormatEx m_format;
     WaveHeader m_written;

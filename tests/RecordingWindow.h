@@ -62,6 +62,8 @@ public:
         }
     }
 
+    void LogFailure(const char* line) override { m_log.push_back(std::string("failure ") + line); }
+
     int RunModal() override
     {
         m_dialog->OnInitDialog();

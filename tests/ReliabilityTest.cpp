@@ -6,13 +6,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
 
-#include "AlsaPlaybackDevice.h"
 #include "AlsaWaveOut.h"
 #include "DialogFixture.h"
 #include "SoundServer.h"
@@ -57,7 +57,37 @@ protected:
         dialog.OnInitDialog();
     }
 
-    AlsaPlaybackDevice* Device() { return static_cast<AlsaPlaybackDevice*>(dialog.m_waveOut); }
+    OutputStatus Status() const { return IWaveOut::Status(dialog.m_waveOut); }
+    // The closing of a device ends on its own thread, a moment after the stop.
+    static void ExpectNothingLeft(int fds, int threads)
+    {
+        EXPECT_TRUE(WaitFor([&] {
+            return CountEntries("/proc/self/fd") == fds &&
+                   CountEntries("/proc/self/task") == threads;
+        })) << CountEntries("/proc/self/fd")
+            << " descriptors, " << CountEntries("/proc/self/task") << " threads";
+    }
+
+    // Hands the output's changes of state to the dialog, as the window's
+    // event loop does; true once the status line reads `status`.
+    bool StatusBecomes(const std::string& status)
+    {
+        return WaitFor(
+            [&] {
+                std::uint64_t changes = 0;
+                if (read(waveOut.ChangeDescriptor(), &changes, sizeof changes) > 0) {
+                    dialog.OnOutputChange();
+                }
+                return window.Text(IDC_STATUS) == status;
+            },
+            1s);
+    }
+
+    bool Lost() const
+    {
+        const OutputState state = Status().state;
+        return state == OutputState::Lost || state == OutputState::Reopening;
+    }
 
     void Start(const std::string& frequency, int waveform = 0)
     {
@@ -69,8 +99,8 @@ protected:
     // Waits until the playing device has handed the PCM more frames.
     bool Flows()
     {
-        const std::uint64_t before = Device()->FramesWritten();
-        return WaitFor([&] { return Device()->FramesWritten() > before; });
+        const std::uint64_t before = Status().framesWritten;
+        return WaitFor([&] { return Status().framesWritten > before; });
     }
 
     std::vector<std::string> log;
@@ -83,10 +113,12 @@ protected:
 
 TEST_F(Reliability, manyStartStopCyclesAndSliderRestarts_releaseEverything)
 {
+    const int threads = CountEntries("/proc/self/task");
     Start("500");  // the sound client library's first use sets up for good
     dialog.OnStop();
+    // (once the device's own thread has closed it)
+    ASSERT_TRUE(WaitFor([&] { return CountEntries("/proc/self/task") == threads; }));
     const int fds = CountEntries("/proc/self/fd");
-    const int threads = CountEntries("/proc/self/task");
     [[maybe_unused]] long residentAfter100 = 0;
     for (int cycle = 1; cycle <= 2000; ++cycle) {
         Start(cycle % 2 == 0 ? "500" : "1234.5", cycle % 7 == 3 ? 1 : 0);
@@ -103,8 +135,7 @@ TEST_F(Reliability, manyStartStopCyclesAndSliderRestarts_releaseEverything)
         ASSERT_NE(dialog.m_waveOut, nullptr) << "restart " << step;
     }
     dialog.OnStop();
-    EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
-    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    ExpectNothingLeft(fds, threads);
 #if !defined(__SANITIZE_ADDRESS__)
     // (AddressSanitizer holds freed memory in quarantine, and LeakSanitizer
     // checks for leaks there instead.)
@@ -117,26 +148,36 @@ TEST_F(Reliability, serverKilledAndRestartedFiveTimes_playsAgainEachTimeAndLeave
 {
     SoundServer server;
     ASSERT_TRUE(server.Start());
+    const int threads = CountEntries("/proc/self/task");
     Start("500");  // the sound client library's first use sets up for good
     dialog.OnStop();
+    // (once the device's own thread has closed it)
+    ASSERT_TRUE(WaitFor([&] { return CountEntries("/proc/self/task") == threads; }));
     const int fds = CountEntries("/proc/self/fd");
-    const int threads = CountEntries("/proc/self/task");
     Start("500");
     ASSERT_NE(dialog.m_waveOut, nullptr);
     ASSERT_TRUE(Flows());
     for (unsigned round = 1; round <= 5; ++round) {
         server.Signal(SIGKILL);
-        ASSERT_TRUE(WaitFor([&] { return Device()->Lost(); })) << "round " << round;
+        ASSERT_TRUE(StatusBecomes(
+            "This is a sine wave, 500.000 Hz\nNo sound: output device lost; reconnecting"))
+            << "round " << round << ": " << window.Text(IDC_STATUS);
         ASSERT_TRUE(server.Start());
-        ASSERT_TRUE(WaitFor([&] { return Device()->Reopens() == round && !Device()->Lost(); }))
+        ASSERT_TRUE(WaitFor([&] { return Status().reopens == round && !Lost(); }))
             << "round " << round;
+        ASSERT_TRUE(StatusBecomes("This is a sine wave, 500.000 Hz\n")) << "round " << round;
         ASSERT_TRUE(Flows()) << "round " << round;
     }
     EXPECT_EQ(window.Text(IDC_STATUS), "This is a sine wave, 500.000 Hz\n");
     dialog.OnStop();
-    EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
-    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    ExpectNothingLeft(fds, threads);
     EXPECT_TRUE(window.m_boxes.empty());
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& line) {
+                                return line.rfind("failure lost PCM 'default'", 0) == 0;
+                            }),
+              5)
+        << "each loss is named once";
 }
 
 TEST_F(Reliability, noServerAtStart_bothMessagesAndStopOnlyRewritesTheStatus)
@@ -162,7 +203,7 @@ TEST_F(Reliability, stalledServer_theLoopCarriesOnAfterwards)
     server.Signal(SIGSTOP);
     std::uint64_t stalledAt = 0;
     ASSERT_TRUE(WaitFor([&] {
-        const std::uint64_t now = Device()->FramesWritten();
+        const std::uint64_t now = Status().framesWritten;
         const bool stalled = now == stalledAt;
         stalledAt = now;
         if (!stalled) {
@@ -172,7 +213,7 @@ TEST_F(Reliability, stalledServer_theLoopCarriesOnAfterwards)
     }));
     server.Signal(SIGCONT);
     EXPECT_TRUE(Flows()) << "the loop did not resume";
-    EXPECT_FALSE(Device()->Lost());
+    EXPECT_FALSE(Lost());
     dialog.OnStop();
     EXPECT_EQ(dialog.m_waveOut, nullptr);
 }

@@ -189,18 +189,24 @@ TEST_F(RenderTool, aGermanLocale_changesNothing)
     EXPECT_EQ(run.err, "This is a sine wave, 12.500 Hz\n");
 }
 
-TEST_F(RenderTool, playWithoutADevice_printsBothOpenMessagesAndExits1)
+TEST_F(RenderTool, playWithoutADevice_namesThePcmAndWhyThenBothOpenMessagesAndExits1)
 {
     {
         std::ofstream(Path("asound.conf")) << "pcm.!default { type hw card \"NoSuchCard\" }\n";
     }
+    const std::string messages =
+        "fail to open waveOutDevice\n"
+        "Make sure that you use the same sampling rate as the recording device\n"
+        "cannot open wave out device\n";
     const ProcessResult run =
         Render({"--play", "0.2"}, {"ALSA_CONFIG_PATH=" + Path("asound.conf")});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err,
-              "fail to open waveOutDevice\n"
-              "Make sure that you use the same sampling rate as the recording device\n"
-              "cannot open wave out device\n");
+    EXPECT_EQ(run.err, "wavegen-render: cannot open PCM 'default': No such device\n" + messages);
+    const ProcessResult named = Render({"-D", "nosuchpcm", "-p", "1"});
+    EXPECT_EQ(named.status, 1);
+    EXPECT_EQ(
+        named.err,
+        "wavegen-render: cannot open PCM 'nosuchpcm': No such file or directory\n" + messages);
 }
 
 TEST_F(RenderTool, playOnTheSoundServer_playsThenStops)
@@ -295,12 +301,24 @@ protected:
     }
 };
 
-TEST_F(RenderPlay, interruptedEndlessPlay_exits0)
+// Interrupted with the sound server playing, and with it stopped (hung):
+// either way the tool ends at once.
+TEST_F(RenderPlay, interruptedEndlessPlay_exits0AtOnceWhateverTheServerDoes)
 {
-    ChildProcess render;
-    StartPlaying(render);
-    render.Signal(SIGINT);
-    EXPECT_EQ(render.Wait(10s), 0);
+    for (const bool hung : {false, true}) {
+        SoundServer server;
+        ASSERT_TRUE(server.Start());
+        ChildProcess render;
+        StartPlaying(render);
+        if (hung) {
+            server.Signal(SIGSTOP);
+        }
+        render.Signal(SIGINT);
+        const auto interrupted = std::chrono::steady_clock::now();
+        EXPECT_EQ(render.Wait(10s), 0) << "hung " << hung;
+        EXPECT_LE(std::chrono::steady_clock::now() - interrupted, 500ms) << "hung " << hung;
+        server.Signal(SIGCONT);
+    }
 }
 
 TEST_F(RenderPlay, serverKilledMidPlay_reportsTheLossAndExits1)
@@ -314,8 +332,12 @@ TEST_F(RenderPlay, serverKilledMidPlay_reportsTheLossAndExits1)
     ASSERT_TRUE(render.WaitForStderr("lost", 10s)) << render.Stderr();
     EXPECT_LE(std::chrono::steady_clock::now() - killed, 500ms);
     EXPECT_EQ(render.Wait(10s), 1);
-    EXPECT_EQ(render.Stderr(),
-              "This is a sine wave, 500.000 Hz\nwavegen-render: the output device was lost\n");
+    EXPECT_EQ(render.Stderr().rfind("This is a sine wave, 500.000 Hz\nwavegen-render: lost PCM "
+                                    "'default': ",
+                                    0),
+              0u)
+        << render.Stderr();
+    EXPECT_TRUE(render.Stderr().ends_with("\nwavegen-render: the output device was lost\n"));
 }
 
 TEST_F(RenderPlay, deviceOption_playsOnTheNamedPcmOnly)

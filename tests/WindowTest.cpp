@@ -1,6 +1,7 @@
 // The Qt window driven as a person would, headless, over the recording
 // wave output (and, for one case, the real sound server).
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QWheelEvent>
 #include <QtTest>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 
@@ -24,6 +26,7 @@
 #include "QtDialogWindow.h"
 #include "RecordingWaveOut.h"
 #include "ResourceIds.h"
+#include "SoundServer.h"
 #include "WindowScrollBar.h"
 
 namespace {
@@ -54,6 +57,22 @@ protected:
         }
         return false;
     }
+};
+
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject {
+public:
+    PaintCounter(QWidget* widget, int& count) : m_count(count) { widget->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        m_count += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+
+private:
+    int& m_count;
 };
 
 QPoint ScrollBarPoint(QScrollBar* bar, QStyle::SubControl part)
@@ -97,6 +116,7 @@ private slots:
     void f1_reachesTheHelpHandlerAndNothingElse();
     void frequencyBox_readsUtf8AndTheLocaleDoesNotMatter();
     void realSoundServer_startPlaysUntilExit();
+    void hungSoundServer_stopOpenAndExitNeverFreezeTheWindow();
 
 private:
     void ShowActive();
@@ -509,6 +529,60 @@ void WindowTest::realSoundServer_startPlaysUntilExit()
     QCOMPARE(dialog.DoModal(), IDOK);
     QVERIFY(heard > 4800);
     QVERIFY(dialog.m_waveOut == nullptr);
+}
+
+// The server is stopped (it takes connections and never answers): Stop and
+// Exit return at once, and an open gives up after 2 s while the window
+// goes on repainting.
+void WindowTest::hungSoundServer_stopOpenAndExitNeverFreezeTheWindow()
+{
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
+        QSKIP("needs the private sound server (run through ctest)");
+    }
+    SoundServer server;
+    QVERIFY(server.Start());
+    AlsaWaveOut alsa("default", AlsaWaveOut::OnLoss::Reopen);
+    QtDialogWindow window;
+    alsa.m_waitForOpen = [&window](int fd, int timeoutMs) { window.WaitFor(fd, timeoutMs); };
+    CWaveGeneratorDialog dialog(window, alsa, m_ticks);
+    window.Attach(&dialog);
+    BoxCatcher boxes;
+    int paints = 0;
+    PaintCounter counter(&window, paints);
+    QTimer repaint;
+    connect(&repaint, &QTimer::timeout, &window, [&window] { window.update(); });
+    QElapsedTimer took;
+    const auto startPlaying = [&] {
+        QTest::mouseClick(window.StartButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(IWaveOut::Status(dialog.m_waveOut).framesWritten > 0, 10000);
+        server.Signal(SIGSTOP);
+    };
+    QTimer::singleShot(0, &window, [&] {
+        startPlaying();
+        took.start();
+        QTest::mouseClick(window.StopButton(), Qt::LeftButton);
+        QVERIFY2(took.elapsed() <= 100, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(window.StatusText()->text(), QString("Stopped"));
+
+        repaint.start(50);
+        paints = 0;
+        took.start();
+        QTest::mouseClick(window.StartButton(), Qt::LeftButton);
+        QVERIFY2(took.elapsed() >= 1900 && took.elapsed() <= 3000,
+                 qPrintable(QString::number(took.elapsed())));
+        QVERIFY2(paints >= 10, qPrintable(QString::number(paints)));
+        QCOMPARE(boxes.m_texts.size(), 2);
+        QCOMPARE(boxes.m_texts[1], QString("cannot open wave out device"));
+        repaint.stop();
+
+        server.Signal(SIGCONT);
+        startPlaying();
+        took.start();
+        QTest::keyClick(&window, Qt::Key_Escape);
+    });
+    QCOMPARE(dialog.DoModal(), IDOK);
+    QVERIFY2(took.elapsed() <= 100, qPrintable(QString::number(took.elapsed())));
+    server.Signal(SIGCONT);
 }
 
 int main(int argc, char** argv)

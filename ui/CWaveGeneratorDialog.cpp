@@ -40,6 +40,9 @@ constexpr const char* kIllegalFrequencyText = "Illegal frequency";
 constexpr const char* kTooHighText = "Frequency is too high; try less than %d";
 constexpr const char* kTooLowText = "That was too low a frequency for ordinary sound cards.";
 constexpr const char* kSweepTooHighText = "The highest frequency is too high.";
+// Added under the first line of the description while the output is lost.
+constexpr const char* kLostText = "No sound: the output device was lost";
+constexpr const char* kReconnectingText = "No sound: output device lost; reconnecting";
 
 }  // namespace
 
@@ -133,7 +136,45 @@ void CWaveGeneratorDialog::OnStop()
     }
     m_waveOut = nullptr;
     FormatText(g_messageText, kMessageTextSize, kStoppedText);
-    m_window.SetDlgItemText(IDC_STATUS, g_messageText);
+    ShowStatus(g_messageText);
+}
+
+void CWaveGeneratorDialog::OnOutputChange()
+{
+    OutputState state = IWaveOut::Status(m_waveOut).state;
+    if (state == OutputState::Stopped) {
+        state = OutputState::Playing;  // what the status line shows then is the stop's
+    }
+    if (state == m_shownState) {
+        return;
+    }
+    if (state == OutputState::Playing) {
+        ShowStatus(m_description.c_str());
+        return;
+    }
+    if (m_shownState == OutputState::Playing) {
+        LogFailure(m_device.FailureText(m_waveOut));
+    }
+    // The first line names the waveform and frequency; the rest of a long
+    // description would leave the loss no room in the status area.
+    const std::string firstLine = m_description.substr(0, m_description.find('\n'));
+    const std::string text =
+        firstLine + "\n" + (state == OutputState::Reopening ? kReconnectingText : kLostText);
+    m_window.SetDlgItemText(IDC_STATUS, text.c_str());
+    m_shownState = state;
+}
+
+void CWaveGeneratorDialog::LogFailure(const std::string& line)
+{
+    if (!line.empty()) {
+        m_window.LogFailure(line.c_str());
+    }
+}
+
+void CWaveGeneratorDialog::ShowStatus(const char* text)
+{
+    m_window.SetDlgItemText(IDC_STATUS, text);
+    m_shownState = OutputState::Playing;
 }
 
 void CWaveGeneratorDialog::OnCommand(int id)
@@ -206,7 +247,8 @@ int CWaveGeneratorDialog::GenerateWaveform()
         m_window.MessageBox(g_messageText);
         return 1;
     }
-    m_window.SetDlgItemText(IDC_STATUS, g_messageText);
+    m_description = g_messageText;
+    ShowStatus(g_messageText);
     FillPlaybackRecords();
     return 0;
 }
@@ -230,6 +272,7 @@ int CWaveGeneratorDialog::StartOutput()
 {
     if (m_device.Open(&m_waveOut, m_waveFormat) != MMSYSERR_NOERROR) {
         m_waveOut = nullptr;
+        LogFailure(m_device.FailureText(nullptr));
         ShowMessage(kOpenFailedText);
         return 1;
     }

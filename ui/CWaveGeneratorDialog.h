@@ -1,6 +1,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <string>
 
 #include "GeneratorState.h"
 #include "IDialogWindow.h"
@@ -30,6 +31,9 @@ public:
     void OnHScroll(unsigned code, unsigned position);
     // Routes a command identifier (button or key) to its handler.
     void OnCommand(int id);
+    // The output changed its state on its own: the status line says when
+    // the device is lost, and returns to the description once it is back.
+    void OnOutputChange();
 
     int GenerateWaveform();
     int StartOutput();
@@ -47,6 +51,13 @@ private:
     void ShowFrequencyInBox();
     double SteppedFrequency(unsigned code);
     void FillPlaybackRecords();
+    void ShowStatus(const char* text);
+    void LogFailure(const std::string& line);
+
+    // The description the synthesis wrote, kept for when the output comes back.
+    std::string m_description;
+    // Lost or Reopening while the status line says so, otherwise Playing.
+    OutputState m_shownState = OutputState::Playing;
 
     IDialogWindow& m_window;
     IWaveOut& m_device;

@@ -27,6 +27,10 @@ public:
     // application's name as caption. Returns once the user has closed it.
     virtual void MessageBox(const char* text) = 0;
 
+    // Writes one line that says what failed, where the user's log is (the
+    // standard error, which a desktop keeps in its journal).
+    virtual void LogFailure(const char* line) = 0;
+
     // Runs the window modally: it calls the dialog's OnInitDialog before it
     // shows itself, and returns the result given to EndDialog.
     virtual int RunModal() = 0;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QEventLoop>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -14,7 +15,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
+#include <cstdio>
 
 #include "CWaveGeneratorDialog.h"
 #include "ResourceIds.h"
@@ -258,6 +262,22 @@ void QtDialogWindow::SetScrollPos(int position)
     // action it also becomes the position Qt settles on).
     m_thumb = std::clamp(position, m_scrollBar->minimum(), m_scrollBar->maximum());
     m_scrollBar->setValue(m_thumb);
+}
+
+void QtDialogWindow::WaitFor(int fd, int timeoutMs)
+{
+    QEventLoop loop;
+    QSocketNotifier ready(fd, QSocketNotifier::Read);
+    connect(&ready, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    m_waiting = true;
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_waiting = false;
+}
+
+void QtDialogWindow::LogFailure(const char* line)
+{
+    std::fprintf(stderr, "wavegen: %s\n", line);
 }
 
 void QtDialogWindow::MessageBox(const char* text)

@@ -33,8 +33,14 @@ public:
     void SetScrollRange(int minimum, int maximum) override;
     void SetScrollPos(int position) override;
     void MessageBox(const char* text) override;
+    void LogFailure(const char* line) override;
     int RunModal() override;
     void EndDialog(int result) override;
+
+    // Waits until fd turns readable or timeoutMs pass, repainting meanwhile
+    // but taking no input: the command that waits has not had its answer.
+    void WaitFor(int fd, int timeoutMs);
+    bool Waiting() const { return m_waiting; }
 
     // Esc arrives here: it is the Exit command, not a bare close.
     void reject() override;
@@ -63,6 +69,7 @@ private:
     void CentreOnScreen();
 
     CWaveGeneratorDialog* m_dialog = nullptr;
+    bool m_waiting = false;
     int m_baseUnitX = 0;
     int m_baseUnitY = 0;
     QPushButton* m_start = nullptr;
