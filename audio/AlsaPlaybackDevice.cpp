@@ -1,5 +1,8 @@
 #include "AlsaPlaybackDevice.h"
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -18,7 +21,9 @@ int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format, On
         *failure = {OutputStep::Configure, -EINVAL};
         return WAVERR_BADFORMAT;
     }
-    auto* opened = new AlsaPlaybackDevice(pcmName, format, onLoss, notifyFd);
+    // A duplicate of its own: the thread may notify after the output is gone.
+    const int ownNotifyFd = notifyFd < 0 ? -1 : fcntl(notifyFd, F_DUPFD_CLOEXEC, 0);
+    auto* opened = new AlsaPlaybackDevice(pcmName, format, onLoss, ownNotifyFd);
     if (!opened->Launch()) {
         *failure = {OutputStep::Open, -errno};
         delete opened;
@@ -35,13 +40,17 @@ int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format, On
 
 AlsaPlaybackDevice::AlsaPlaybackDevice(const char* pcmName, const WaveFormatEx& format,
                                        OnLoss onLoss, int notifyFd)
-    : WaveOutDevice(notifyFd), m_pcmName(pcmName), m_format(format), m_onLoss(onLoss)
+    : WaveOutDevice(notifyFd),
+      m_pcmName(pcmName),
+      m_format(format),
+      m_onLoss(onLoss),
+      m_notifyFd(notifyFd)
 {
 }
 
 AlsaPlaybackDevice::~AlsaPlaybackDevice()
 {
-    for (const int fd : {m_wakeFd, m_openedFd}) {
+    for (const int fd : {m_wakeFd, m_openedFd, m_notifyFd}) {
         if (fd >= 0) {
             close(fd);
         }
@@ -61,13 +70,21 @@ bool AlsaPlaybackDevice::Launch()
                                       1000000 * m_format.nBlockAlign;
     m_chunkFrames = std::max<snd_pcm_uframes_t>(periodBytes / m_format.nBlockAlign, 1);
     m_chunk = std::make_unique<char[]>(m_chunkFrames * m_format.nBlockAlign);
+    // The thread (and those the sound library starts from it) never takes
+    // the process's signals: they are for whoever waits for them.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    bool started = true;
     try {
         std::thread(&AlsaPlaybackDevice::Run, this).detach();
     } catch (const std::system_error& error) {
         errno = error.code().value();
-        return false;
+        started = false;
     }
-    return true;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
 }
 
 // Waits for the thread's open; past the time-out the attempt is left to the

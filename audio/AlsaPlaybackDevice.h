@@ -92,8 +92,9 @@ private:
     const std::string m_pcmName;
     const WaveFormatEx m_format;
     const OnLoss m_onLoss;
-    int m_wakeFd = -1;    // the caller wakes the thread
-    int m_openedFd = -1;  // the thread tells the caller the open is over
+    const int m_notifyFd;  // the state machine's, owned here
+    int m_wakeFd = -1;     // the caller wakes the thread
+    int m_openedFd = -1;   // the thread tells the caller the open is over
     std::atomic<Opening> m_opening{Opening::Waiting};
     std::atomic<bool> m_closing{false};
     // True while the thread copies from the caller's buffer.

@@ -1,5 +1,6 @@
 #include "LoopWriter.h"
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <array>
@@ -10,19 +11,28 @@
 
 namespace {
 
-std::string WriteAll(int fd, const void* data, std::size_t size)
+// Writes the pieces in order, as few writes as the descriptor takes: a
+// reader of a pipe that sniffs the first bytes sees the header and samples
+// together.
+std::string WriteAll(int fd, std::array<iovec, 2> pieces)
 {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t written = write(fd, bytes, size);
+    std::size_t first = 0;
+    while (first < pieces.size()) {
+        const ssize_t written = writev(fd, &pieces[first], static_cast<int>(pieces.size() - first));
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
             return std::strerror(errno);
         }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
+        auto left = static_cast<std::size_t>(written);
+        while (first < pieces.size() && left >= pieces[first].iov_len) {
+            left -= pieces[first++].iov_len;
+        }
+        if (first < pieces.size()) {
+            pieces[first].iov_base = static_cast<char*>(pieces[first].iov_base) + left;
+            pieces[first].iov_len -= left;
+        }
     }
     return {};
 }
@@ -72,17 +82,14 @@ const void* LittleEndian(const std::int16_t* samples, std::size_t count,
 std::string WriteLoop(int fd, const std::int16_t* samples, std::size_t count, unsigned sampleRate,
                       unsigned repeat, bool raw)
 {
-    if (!raw) {
-        const auto header =
-            WavHeader(sampleRate, static_cast<std::uint32_t>(2 * count * std::size_t{repeat}));
-        if (std::string error = WriteAll(fd, header.data(), header.size()); !error.empty()) {
-            return error;
-        }
-    }
+    auto header =
+        WavHeader(sampleRate, static_cast<std::uint32_t>(2 * count * std::size_t{repeat}));
     std::vector<unsigned char> scratch;
-    const void* bytes = LittleEndian(samples, count, scratch);
+    void* bytes = const_cast<void*>(LittleEndian(samples, count, scratch));
     for (unsigned pass = 0; pass < repeat; ++pass) {
-        if (std::string error = WriteAll(fd, bytes, 2 * count); !error.empty()) {
+        const std::size_t headerBytes = pass == 0 && !raw ? header.size() : 0;
+        if (std::string error = WriteAll(fd, {{{header.data(), headerBytes}, {bytes, 2 * count}}});
+            !error.empty()) {
             return error;
         }
     }

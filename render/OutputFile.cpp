@@ -2,16 +2,20 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+
+#include "InterruptHandler.h"
 
 namespace {
 
-constexpr int kMostLinks = 40;  // as the kernel's own limit on a path's links
+constexpr int kMostLinks = 40;     // as the kernel's own limit on a path's links
+constexpr int kNameAttempts = 32;  // temporary names tried before giving up
 
 // Follows symbolic links to the path they finally name, which need not
 // exist yet. Returns false (and errno) on a loop or an unreadable link.
@@ -36,6 +40,25 @@ bool ResolveLinks(std::string& path)
     }
     errno = ELOOP;
     return false;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A short hidden name in the folder, new each call.
+std::string TemporaryName(const std::string& folder)
+{
+    unsigned long long random = 0;
+    if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+        random ^= static_cast<unsigned long long>(getpid()) << 20 ^
+                  static_cast<unsigned long long>(clock());
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "/.wavegen-%012llx", random & 0xFFFFFFFFFFFFull);
+    return folder + name;
 }
 
 }  // namespace
@@ -65,47 +88,120 @@ std::string OutputFile::Open(const std::string& path)
     if (!ResolveLinks(target)) {
         return std::strerror(errno);
     }
-    return OpenReplacement(target, exists, status.st_mode & 07777);
+    return OpenRegular(target);
 }
 
-std::string OutputFile::OpenReplacement(const std::string& target, bool exists, unsigned mode)
+std::string OutputFile::OpenRegular(const std::string& target)
 {
-    std::string temporary = target + ".XXXXXX";
-    m_fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (m_fd < 0) {
+    m_target = target;
+    m_folder = FolderOf(target);
+    struct stat status {};
+    if (stat(target.c_str(), &status) != 0) {
+        // A new file: the folder must take it, as it must for ">".
+        return OpenReplacement(nullptr) ? std::string() : std::strerror(errno);
+    }
+    // May the user write it at all? Opening without truncating changes nothing.
+    const int inPlace = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (inPlace < 0) {
         return std::strerror(errno);
+    }
+    if (status.st_nlink == 1 && OpenReplacement(&status)) {
+        close(inPlace);
+        return {};
+    }
+    if (ftruncate(inPlace, 0) != 0) {
+        const int error = errno;
+        close(inPlace);
+        return std::strerror(error);
+    }
+    m_fd = inPlace;
+    m_ownsDescriptor = true;
+    return {};
+}
+
+// Makes the new file, with the existing file's owner, group and mode; false
+// (and errno) when it cannot be made or cannot take them.
+bool OutputFile::OpenReplacement(const struct stat* existing)
+{
+    m_fd = open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (m_fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        if (!OpenNamedReplacement()) {  // a file system without unnamed files
+            return false;
+        }
+    }
+    if (m_fd < 0) {
+        return false;
     }
     m_ownsDescriptor = true;
-    m_temporary = temporary;
-    m_target = target;
-    if (!exists) {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;  // as an ordinary new file, not mkstemp's 0600
+    m_replacing = true;
+    if (existing != nullptr && (fchown(m_fd, existing->st_uid, existing->st_gid) != 0 ||
+                                fchmod(m_fd, existing->st_mode & 07777) != 0)) {
+        const int error = errno;
+        Discard();
+        errno = error;
+        return false;
     }
-    if (fchmod(m_fd, mode) != 0) {
-        return std::strerror(errno);
+    return true;
+}
+
+bool OutputFile::OpenNamedReplacement()
+{
+    for (int attempt = 0; attempt < kNameAttempts && m_fd < 0; ++attempt) {
+        const std::string name = TemporaryName(m_folder);
+        InterruptHandler::RemoveOnSignal(name.c_str());
+        m_fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (m_fd >= 0) {
+            m_named = name;
+        } else if (errno != EEXIST) {
+            break;
+        }
     }
-    return {};
+    if (m_named.empty()) {
+        InterruptHandler::RemoveOnSignal(nullptr);
+    }
+    return m_fd >= 0;
 }
 
 std::string OutputFile::Commit()
 {
     std::string error;
-    if (m_ownsDescriptor && close(m_fd) != 0) {
+    if (m_replacing && fsync(m_fd) != 0) {
+        error = std::strerror(errno);
+    }
+    if (error.empty() && m_replacing) {
+        error = LinkAndRename();
+    }
+    if (m_ownsDescriptor && close(m_fd) != 0 && error.empty()) {
         error = std::strerror(errno);
     }
     m_ownsDescriptor = false;
     m_fd = -1;
-    if (error.empty() && !m_temporary.empty() &&
-        std::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-        error = std::strerror(errno);
-    }
-    if (error.empty()) {
-        m_temporary.clear();
-    }
     Discard();
     return error;
+}
+
+// Gives the new file a short name of its own beside the target (an unnamed
+// file has none yet), then renames it over the target.
+std::string OutputFile::LinkAndRename()
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+    for (int attempt = 0; attempt < kNameAttempts && m_named.empty(); ++attempt) {
+        const std::string name = TemporaryName(m_folder);
+        InterruptHandler::RemoveOnSignal(name.c_str());
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            m_named = name;
+        } else if (errno != EEXIST) {
+            InterruptHandler::RemoveOnSignal(nullptr);
+            return std::strerror(errno);
+        }
+    }
+    if (m_named.empty() || std::rename(m_named.c_str(), m_target.c_str()) != 0) {
+        return std::strerror(m_named.empty() ? EEXIST : errno);
+    }
+    InterruptHandler::RemoveOnSignal(nullptr);
+    m_named.clear();
+    m_replacing = false;
+    return {};
 }
 
 void OutputFile::Discard()
@@ -113,9 +209,12 @@ void OutputFile::Discard()
     if (m_ownsDescriptor) {
         close(m_fd);
         m_ownsDescriptor = false;
+        m_fd = -1;
     }
-    if (!m_temporary.empty()) {
-        unlink(m_temporary.c_str());
-        m_temporary.clear();
+    if (!m_named.empty()) {
+        unlink(m_named.c_str());
+        InterruptHandler::RemoveOnSignal(nullptr);
+        m_named.clear();
     }
+    m_replacing = false;
 }

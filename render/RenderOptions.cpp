@@ -1,22 +1,53 @@
 #include "RenderOptions.h"
 
-#include <CLI/CLI.hpp>
+#include <getopt.h>
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <vector>
+#include <map>
+
+#include "WaveformNames.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: wavegen-render [-w N] [-f TEXT] [-o FILE] [--raw] [-n N] [-p [SECONDS]] [-D PCM]\n"
+    "usage: wavegen-render [-w N] [-f TEXT] [-o FILE [--raw] [-n N]] [-p [SECONDS] [-D PCM]]\n"
     "       wavegen-render -L | -V | -h\n";
 
-constexpr const char* kWaveformNames[] = {"sine",  "triangle",   "square", "pulse",
-                                          "noise", "held-noise", "sweep"};
+// Wrapped at 80 columns.
+constexpr const char* kHelp =
+    "Performs the generator's Start command on the command line: computes the\n"
+    "looping buffer of a waveform and frequency, then writes it to a file, plays\n"
+    "it, or both (the file first).\n"
+    "\n"
+    "  -w, --waveform N      0 to 6, or sine, triangle, square, pulse, noise,\n"
+    "                        held-noise or sweep in any case (default sine)\n"
+    "  -f, --frequency TEXT  the text typed into the frequency box, in hertz, read\n"
+    "                        with a decimal point (default 500.000)\n"
+    "  -o, --output FILE     write a 16-bit mono 48000 Hz WAV file; - is standard\n"
+    "                        output\n"
+    "      --raw             with -o: bare little-endian signed 16-bit samples\n"
+    "  -n, --repeat N        with -o: the buffer N times in a row (default 1)\n"
+    "  -p, --play [SECONDS]  play the loop for SECONDS, or until interrupted\n"
+    "  -D, --device PCM      with -p: the ALSA PCM to play on (default \"default\")\n"
+    "  -L, --list-devices    list the playback PCMs and exit\n"
+    "  -V, --version         print the version and exit\n"
+    "  -h, --help            print this help and exit\n"
+    "  --                    ends the options\n"
+    "\n"
+    "Exit status: 0 done as asked; 1 ended early (illegal frequency, a refusal,\n"
+    "a device that cannot be opened or was lost); 2 usage error; 3 the output\n"
+    "could not be written; 128+N ended by signal N (SIGINT or SIGTERM ending an\n"
+    "endless -p is the normal end, 0; a reader that closes the pipe ends the\n"
+    "tool quietly, 141, as it does cat).\n"
+    "\n"
+    "Examples:\n"
+    "  wavegen-render -w square -f 1000 -o square.wav\n"
+    "  wavegen-render -w sweep -f 100 -o - --raw | sox -t raw -r 48000 -e signed \\\n"
+    "      -b 16 -c 1 - sweep.flac\n";
 
 constexpr unsigned kMostRepeats = 1000000;
 
@@ -27,21 +58,31 @@ std::string Lower(std::string text)
     return text;
 }
 
-// A list position, or a waveform's name in any case. Positions outside
-// 0..6 pass unchanged: the synthesis refuses them as it would a list position.
+std::string NameList()
+{
+    std::string list;
+    for (const WaveformName& waveform : kWaveformNames) {
+        list += (list.empty() ? "" : ", ") + std::string(waveform.commandLine);
+    }
+    return list;
+}
+
+// A list position or a waveform's name in any case.
 std::string ParseWaveform(const std::string& text, int& waveform)
 {
     const std::string name = Lower(text);
-    for (int i = 0; i < 7; ++i) {
-        if (name == kWaveformNames[i]) {
+    for (int i = 0; i < kWaveformCount; ++i) {
+        if (name == kWaveformNames[i].commandLine) {
             waveform = i;
             return {};
         }
     }
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, waveform);
-    if (text.empty() || error != std::errc() || stop != end) {
-        return "--waveform: not a list position 0 to 6 or a waveform name: " + text;
+    if (text.empty() || error != std::errc() || stop != end || waveform < 0 ||
+        waveform >= kWaveformCount) {
+        return "-w/--waveform: not a position 0 to " + std::to_string(kWaveformCount - 1) +
+               " or one of " + NameList() + ": " + text;
     }
     return {};
 }
@@ -52,50 +93,72 @@ std::string ParseRepeat(const std::string& text, unsigned& repeat)
     const auto [stop, error] = std::from_chars(text.data(), end, repeat);
     if (text.empty() || error != std::errc() || stop != end || repeat < 1 ||
         repeat > kMostRepeats) {
-        return "--repeat: N must be a whole number from 1 to 1000000: " + text;
+        return "-n/--repeat: N must be a whole number from 1 to 1000000: " + text;
     }
     return {};
 }
 
 std::string ParsePlay(const std::string& text, double& seconds)
 {
-    if (text.empty()) {
-        seconds = -1.0;
-        return {};
-    }
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, seconds);
-    if (error != std::errc() || stop != end || !(seconds >= 0.0) || std::isinf(seconds)) {
-        return "--play: SECONDS must be a number, 0 or more (leave it out to play until "
+    if (text.empty() || error != std::errc() || stop != end || !(seconds >= 0.0) ||
+        std::isinf(seconds)) {
+        return "-p/--play: SECONDS must be a number, 0 or more (leave it out to play until "
                "stopped): " +
                text;
     }
     return {};
 }
 
-// The frequency is any text, also an empty one or one that starts with a
-// minus sign, which an option parser would take for an option or refuse:
-// take it out of the arguments here. The waveform may start with a minus
-// sign too: glue it to its option.
-std::vector<std::string> PrepareArguments(int argc, char** argv, std::string& frequency)
+bool LooksLikeSeconds(const char* text)
 {
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const bool hasNext = i + 1 < argc;
-        if ((argument == "--frequency" || argument == "-f") && hasNext) {
-            frequency = argv[++i];
-        } else if (argument.rfind("--frequency=", 0) == 0) {
-            frequency = argument.substr(12);
-        } else if (argument.rfind("-f", 0) == 0 && argument.size() > 2) {
-            frequency = argument.substr(2);
-        } else if ((argument == "--waveform" || argument == "-w") && hasNext) {
-            arguments.push_back("--waveform=" + std::string(argv[++i]));
-        } else {
-            arguments.push_back(argument);
+    return text != nullptr && (std::isdigit(static_cast<unsigned char>(text[0])) != 0 ||
+                               (text[0] == '.' && text[1] != '\0'));
+}
+
+enum : int { kRaw = 1000 };
+
+constexpr option kLongOptions[] = {
+    {"waveform", required_argument, nullptr, 'w'},
+    {"frequency", required_argument, nullptr, 'f'},
+    {"output", required_argument, nullptr, 'o'},
+    {"raw", no_argument, nullptr, kRaw},
+    {"repeat", required_argument, nullptr, 'n'},
+    {"play", optional_argument, nullptr, 'p'},
+    {"device", required_argument, nullptr, 'D'},
+    {"list-devices", no_argument, nullptr, 'L'},
+    {"version", no_argument, nullptr, 'V'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+std::string OptionName(int code)
+{
+    for (const option& o : kLongOptions) {
+        if (o.val == code && o.name != nullptr) {
+            return code < 256 ? std::string("-") + static_cast<char>(code) + "/--" + o.name
+                              : std::string("--") + o.name;
         }
     }
-    return arguments;
+    return "?";
+}
+
+// Combinations that would silently do nothing, or less than asked.
+std::string CheckCombination(const RenderOptions& options, const std::map<int, int>& given)
+{
+    if (given.contains('o') && options.output.empty()) {
+        return "-o/--output: the file name is empty";
+    }
+    for (const int needsOutput : {int{kRaw}, int{'n'}}) {
+        if (given.contains(needsOutput) && !given.contains('o')) {
+            return OptionName(needsOutput) + " shapes what -o writes; give -o FILE too";
+        }
+    }
+    if (given.contains('D') && !options.play) {
+        return "-D/--device names the PCM that -p plays on; give -p too";
+    }
+    return {};
 }
 
 }  // namespace
@@ -108,62 +171,75 @@ int UsageError(const std::string& reason)
 
 int ParseRenderOptions(int argc, char** argv, RenderOptions& options)
 {
-    CLI::App app{
-        "Performs the generator's Start command on the command line: computes the looping "
-        "buffer of a waveform and frequency, then writes it to a file or plays it.",
-        "wavegen-render"};
-    app.set_help_flag("-h,--help", "print this help and exit");
-    app.set_version_flag("-V,--version", "wavegen-render " WAVEGEN_VERSION,
-                         "print the program's name and version and exit");
-    std::string waveform = "0";
-    std::string repeat = "1";
-    std::string play;
-    app.add_option("-w,--waveform", waveform,
-                   "the waveform: a list position 0 to 6, or sine, triangle, square, pulse, "
-                   "noise, held-noise or sweep in any case (default sine)")
-        ->option_text("N");
-    app.add_option("-f,--frequency", options.frequency,
-                   "the text typed into the frequency box, in hertz, read with a decimal "
-                   "point (default 500.000)")
-        ->option_text("TEXT");
-    app.add_option("-o,--output", options.output,
-                   "write the loop buffer to FILE as a 16-bit mono 48000 Hz WAV file; - is "
-                   "standard output")
-        ->option_text("FILE");
-    app.add_flag("--raw", options.raw, "write bare little-endian signed 16-bit samples instead");
-    app.add_option("-n,--repeat", repeat,
-                   "write the loop buffer N times in a row, 1 to 1000000 (default 1)")
-        ->option_text("N");
-    app.add_option("-p,--play", play,
-                   "play the loop for SECONDS, or until interrupted when SECONDS is left out")
-        ->expected(0, 1)
-        ->option_text("[SECONDS]");
-    app.add_option("-D,--device", options.device,
-                   "play on the ALSA PCM named PCM (default \"default\")")
-        ->option_text("PCM");
-    app.add_flag("-L,--list-devices", options.listDevices,
-                 "list the playback PCMs with their descriptions and exit");
-
-    std::vector<std::string> arguments = PrepareArguments(argc, argv, options.frequency);
-    std::reverse(arguments.begin(), arguments.end());
-    try {
-        app.parse(arguments);
-    } catch (const CLI::CallForHelp&) {
-        std::fputs(app.help().c_str(), stdout);
-        return 0;
-    } catch (const CLI::CallForVersion&) {
-        std::puts("wavegen-render " WAVEGEN_VERSION);
-        return 0;
-    } catch (const CLI::ParseError& error) {
-        return UsageError(error.what());
-    }
-    options.play = app.count("--play") > 0;
-    for (const std::string& reason :
-         {ParseWaveform(waveform, options.waveform), ParseRepeat(repeat, options.repeat),
-          options.play ? ParsePlay(play, options.playSeconds) : std::string()}) {
-        if (!reason.empty()) {
-            return UsageError(reason);
+    std::map<int, int> given;
+    std::string reason;
+    opterr = 0;
+    optind = 1;
+    int code;
+    // "+": options end at the first operand or at "--", as POSIX has it.
+    while (reason.empty() &&
+           (code = getopt_long(argc, argv, "+:w:f:o:n:p::D:LVh", kLongOptions, nullptr)) != -1) {
+        if (code == '?') {
+            const std::string bad = optopt != 0 ? std::string("-") + static_cast<char>(optopt)
+                                                : std::string(argv[optind - 1]);
+            return UsageError("unknown option " + bad);
+        }
+        if (code == ':') {
+            return UsageError(OptionName(optopt) + " needs a value");
+        }
+        if (++given[code] > 1) {
+            return UsageError(OptionName(code) + " given twice");
+        }
+        // "-p 3" as well as "-p3" and "--play=3".
+        const char* value = optarg;
+        if (code == 'p' && value == nullptr && optind < argc && LooksLikeSeconds(argv[optind])) {
+            value = argv[optind++];
+        }
+        switch (code) {
+        case 'w':
+            reason = ParseWaveform(value, options.waveform);
+            break;
+        case 'f':
+            options.frequency = value;
+            break;
+        case 'o':
+            options.output = value;
+            break;
+        case kRaw:
+            options.raw = true;
+            break;
+        case 'n':
+            reason = ParseRepeat(value, options.repeat);
+            break;
+        case 'p':
+            options.play = true;
+            options.playSeconds = -1.0;
+            reason = value != nullptr ? ParsePlay(value, options.playSeconds) : std::string();
+            break;
+        case 'D':
+            options.device = value;
+            break;
+        case 'L':
+            options.listDevices = true;
+            break;
+        case 'V':
+            options.printVersion = true;
+            break;
+        default:
+            options.printHelp = true;
+            break;
         }
     }
-    return -1;
+    if (reason.empty() && optind < argc) {
+        reason = std::string("unexpected argument: ") + argv[optind];
+    }
+    if (reason.empty()) {
+        reason = CheckCombination(options, given);
+    }
+    return reason.empty() ? -1 : UsageError(reason);
+}
+
+const char* RenderHelp()
+{
+    return kHelp;
 }

@@ -13,12 +13,17 @@ struct RenderOptions {
     double playSeconds = -1.0;  // below 0 while playing: until stopped
     std::string device = "default";
     bool listDevices = false;
+    bool printVersion = false;
+    bool printHelp = false;
 };
 
-// Parses the command line. Returns -1 when the run is to go on, otherwise
-// the exit status: 0 after --help or --version, 2 after a usage error
-// (reported on stderr).
+// Parses the command line as getopt does ("--" ends the options, an
+// option's value may start with "-"). Returns -1 when the run is to go on,
+// or 2 after a usage error (reported on stderr).
 int ParseRenderOptions(int argc, char** argv, RenderOptions& options);
+
+// The text of --help.
+const char* RenderHelp();
 
 // Reports a usage error: one line of reason, then the usage. Returns 2.
 int UsageError(const std::string& reason);

@@ -2,7 +2,6 @@
 // scripts, automated measurements and files.
 #include <poll.h>
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +14,8 @@
 #include "AlsaWaveOut.h"
 #include "CWaveGeneratorDialog.h"
 #include "ConsoleDialogWindow.h"
+#include "DeferredWaveOut.h"
+#include "InterruptHandler.h"
 #include "LoopWriter.h"
 #include "MonotonicTickSource.h"
 #include "OutputFile.h"
@@ -26,12 +27,40 @@ namespace {
 constexpr int kEndedEarly = 1;
 constexpr int kCannotWrite = 3;
 
-int ListDevices()
+// Prints what -h, -V or -L asked for; standard output that cannot take it
+// (a full disk, /dev/full) is an output error.
+int PrintInformation(const RenderOptions& options)
 {
-    for (const PcmDescription& pcm : PlaybackPcms()) {
-        std::printf("%s\t%s\n", pcm.name.c_str(), pcm.description.c_str());
+    if (options.printHelp) {
+        std::fputs(RenderHelp(), stdout);
+    } else if (options.printVersion) {
+        std::puts("wavegen-render " WAVEGEN_VERSION);
+    } else {
+        // The window plays on "default", which ALSA's hints do not always list.
+        std::printf("default\tthe default output, which the window plays on\n");
+        for (const PcmDescription& pcm : PlaybackPcms()) {
+            if (pcm.name != "default") {
+                std::printf("%s\t%s\n", pcm.name.c_str(), pcm.description.c_str());
+            }
+        }
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::perror("wavegen-render: standard output");
+        return kCannotWrite;
     }
     return 0;
+}
+
+// Refuses, before anything is written or played, a WAV file that would pass
+// the format's 4 GiB; returns -1 when it fits.
+int CheckWavSize(const RenderOptions& options, std::uint32_t bufferBytes)
+{
+    const std::uint64_t most = kMostWavDataBytes / bufferBytes;
+    if (options.raw || options.output.empty() || options.repeat <= most) {
+        return -1;
+    }
+    return UsageError("-n/--repeat: a WAV file holds at most " + std::to_string(most) +
+                      " passes of this buffer (4 GiB); use --raw or -n " + std::to_string(most));
 }
 
 // Writes the loop buffer to the output; returns 0 or the exit status.
@@ -39,11 +68,6 @@ int WriteOutput(const RenderOptions& options, const CWaveGeneratorDialog& dialog
 {
     const auto* samples = reinterpret_cast<const std::int16_t*>(dialog.m_waveHeader.lpData);
     const std::size_t count = dialog.m_waveHeader.dwBufferLength / 2;
-    if (!options.raw && 2 * count * std::uint64_t{options.repeat} > kMostWavDataBytes) {
-        return UsageError(
-            "--repeat: the WAV data would pass the format's 4 GiB limit; use "
-            "--raw or a smaller N");
-    }
     OutputFile output;
     std::string error = output.Open(options.output);
     if (error.empty()) {
@@ -61,15 +85,16 @@ int WriteOutput(const RenderOptions& options, const CWaveGeneratorDialog& dialog
     return 0;
 }
 
-// Plays until `seconds` pass (below 0: forever), a stop signal arrives on
-// signalFd, or the output is lost; returns true for a loss. The output's
-// changes of state reach the dialog as they would the window.
-bool PlayFor(double seconds, int signalFd, const IWaveOut& output, CWaveGeneratorDialog& dialog)
+// Plays until `seconds` pass (below 0: until a signal is handed over), or
+// the output is lost; returns true for a loss. The output's changes of
+// state reach the dialog as they would the window.
+bool PlayFor(double seconds, const IWaveOut& output, CWaveGeneratorDialog& dialog)
 {
     using Clock = std::chrono::steady_clock;
     const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                         std::chrono::duration<double>(std::max(seconds, 0.0)));
-    std::array<pollfd, 2> fds{{{signalFd, POLLIN, 0}, {output.ChangeDescriptor(), POLLIN, 0}}};
+    std::array<pollfd, 2> fds{
+        {{InterruptHandler::Descriptor(), POLLIN, 0}, {output.ChangeDescriptor(), POLLIN, 0}}};
     for (;;) {
         if (IWaveOut::Status(dialog.m_waveOut).state == OutputState::Lost) {
             return true;
@@ -96,6 +121,45 @@ bool PlayFor(double seconds, int signalFd, const IWaveOut& output, CWaveGenerato
     }
 }
 
+// The status for a stop signal handed over to an endless play: SIGINT and
+// SIGTERM are how it is meant to end.
+int HandedOverStatus()
+{
+    const int signal = InterruptHandler::Caught();
+    return signal == 0 || signal == SIGINT || signal == SIGTERM ? 0 : 128 + signal;
+}
+
+// Plays the generated buffer on the device, then prints the status line
+// (the Start command's success); returns the exit status.
+int Play(const RenderOptions& options, const std::string status, CWaveGeneratorDialog& dialog,
+         DeferredWaveOut& output, AlsaWaveOut& device)
+{
+    dialog.OnStop();  // the silent output that computed the buffer
+    output.SetTarget(device);
+    if (options.playSeconds < 0.0) {
+        InterruptHandler::HandOver();
+    }
+    if (InterruptHandler::Caught() != 0) {
+        return HandedOverStatus();
+    }
+    if (dialog.StartPlaying() == 1) {
+        return kEndedEarly;
+    }
+    if (options.output.empty()) {
+        PrintLine(status);
+    }
+    const bool lost = PlayFor(options.playSeconds, device, dialog);
+    if (const unsigned gaps = IWaveOut::Status(dialog.m_waveOut).underruns; gaps > 0) {
+        PrintLine("wavegen-render: " + std::to_string(gaps) + " underrun(s): the sound had gaps");
+    }
+    dialog.OnStop();
+    if (lost) {
+        PrintLine("wavegen-render: the output device was lost");
+        return kEndedEarly;
+    }
+    return HandedOverStatus();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -104,23 +168,24 @@ int main(int argc, char** argv)
     if (const int status = ParseRenderOptions(argc, argv, options); status >= 0) {
         return status;
     }
-    if (options.listDevices) {
-        return ListDevices();
+    if (options.printHelp || options.printVersion || options.listDevices) {
+        return PrintInformation(options);
     }
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
-
+    if (!InterruptHandler::Install()) {
+        std::perror("wavegen-render: cannot take the stop signals");
+        return kEndedEarly;
+    }
     ConsoleDialogWindow window;
     SilentWaveOut silent;
     // A script wants to know that the sound stopped: a lost device ends the run.
-    AlsaWaveOut alsa(options.device, AlsaWaveOut::OnLoss::End);
+    AlsaWaveOut device(options.device, AlsaWaveOut::OnLoss::End);
+    // The buffer is computed silently; the device plays it once it is written.
+    DeferredWaveOut output(silent);
     MonotonicTickSource ticks;
-    CWaveGeneratorDialog dialog(window, options.play ? static_cast<IWaveOut&>(alsa) : silent,
-                                ticks);
+    if (options.play && options.playSeconds < 0.0 && options.output.empty()) {
+        InterruptHandler::HandOver();  // nothing to leave half-done: a stop is the end
+    }
+    CWaveGeneratorDialog dialog(window, output, ticks);
     dialog.OnInitDialog();
     window.m_frequencyText = options.frequency;
     window.m_selection = options.waveform;
@@ -128,25 +193,17 @@ int main(int argc, char** argv)
     if (dialog.m_waveOut == nullptr) {
         return kEndedEarly;
     }
-    PrintLine(window.m_statusText);
+    if (const int status = CheckWavSize(options, dialog.m_waveHeader.dwBufferLength); status >= 0) {
+        return status;
+    }
+    // What is written is told first; a play alone tells it once it plays.
+    if (!options.output.empty() || !options.play) {
+        PrintLine(window.m_statusText);
+    }
     if (!options.output.empty()) {
         if (const int status = WriteOutput(options, dialog); status != 0) {
-            dialog.OnStop();
             return status;
         }
     }
-    bool lost = false;
-    if (options.play) {
-        lost = PlayFor(options.playSeconds, signalFd, alsa, dialog);
-        if (const unsigned gaps = IWaveOut::Status(dialog.m_waveOut).underruns; gaps > 0) {
-            PrintLine("wavegen-render: " + std::to_string(gaps) +
-                      " underrun(s): the sound had gaps");
-        }
-    }
-    dialog.OnStop();
-    if (lost) {
-        PrintLine("wavegen-render: the output device was lost");
-        return kEndedEarly;
-    }
-    return 0;
+    return options.play ? Play(options, window.m_statusText, dialog, output, device) : 0;
 }

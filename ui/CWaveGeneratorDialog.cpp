@@ -7,19 +7,10 @@
 #include "NumberRules.h"
 #include "ResourceIds.h"
 #include "SampleBuffer.h"
+#include "WaveformNames.h"
 #include "WaveformSynthesis.h"
 
 namespace {
-
-constexpr const char* kWaveformNames[] = {
-    "1) Sine",
-    "2) Triangle",
-    "3) Square",
-    "4) 1:100 pulse",
-    "5) White noise",
-    "6) 1/100 sampling rate White noise",
-    "7) 1/3-5/3*f Sweeping sine",
-};
 
 constexpr int kFrequencyTextLimit = 80;  // characters read from the box, terminator included
 constexpr double kLowestOrdinaryFrequency = 10.0;
@@ -64,8 +55,8 @@ bool CWaveGeneratorDialog::OnInitDialog()
     m_bufferSeconds = kDefaultBufferSeconds;
     m_sampleRate = kDefaultSampleRate;
     m_sliderSteps = kDefaultSliderSteps;
-    for (const char* name : kWaveformNames) {
-        m_window.AddListString(IDC_WAVEFORM_LIST, name);
+    for (const WaveformName& name : kWaveformNames) {
+        m_window.AddListString(IDC_WAVEFORM_LIST, name.listText);
     }
     m_window.SetListSelection(IDC_WAVEFORM_LIST, 0);
     m_waveform = kSine;
@@ -109,9 +100,16 @@ void CWaveGeneratorDialog::OnOK()
     if (GenerateWaveform() == 1) {
         return;
     }
-    if (StartOutput() == 1) {
+    StartPlaying();
+}
+
+int CWaveGeneratorDialog::StartPlaying()
+{
+    const int result = StartOutput();
+    if (result == 1) {
         ShowMessage(kCannotOpenText);
     }
+    return result;
 }
 
 void CWaveGeneratorDialog::OnCancel()

@@ -37,6 +37,9 @@ public:
 
     int GenerateWaveform();
     int StartOutput();
+    // Start's last step, for a buffer just generated: StartOutput, and the
+    // second message when it fails. Returns StartOutput's result.
+    int StartPlaying();
 
     WaveFormatEx m_waveFormat;
     WaveHeader m_waveHeader;

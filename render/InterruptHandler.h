@@ -1,0 +1,21 @@
+#pragma once
+
+// SIGINT, SIGTERM and SIGHUP for wavegen-render. Until the endless play
+// takes them over, a signal ends the tool at once, in any phase (computing,
+// waiting for a pipe's reader, writing, playing), with the status
+// 128 + the signal; it first removes the named temporary file, if any (an
+// unnamed one goes with the process). During the endless play a signal is
+// handed to the play loop instead, through a pipe it can poll.
+class InterruptHandler {
+public:
+    // Installs the handlers. False (and errno) when that failed.
+    static bool Install();
+    // The file to remove on a signal; nullptr for none. The path is copied.
+    static void RemoveOnSignal(const char* path);
+    // From now on signals reach Descriptor() instead of ending the tool.
+    static void HandOver();
+    // Readable once a handed-over signal arrived.
+    static int Descriptor();
+    // The handed-over signal, or 0.
+    static int Caught();
+};
