@@ -160,6 +160,26 @@ int Play(const RenderOptions& options, const std::string status, CWaveGeneratorD
     return HandedOverStatus();
 }
 
+// After a successful Start: writes and plays what was asked; returns the
+// exit status.
+int WriteAndPlay(const RenderOptions& options, const ConsoleDialogWindow& window,
+                 CWaveGeneratorDialog& dialog, DeferredWaveOut& output, AlsaWaveOut& device)
+{
+    if (const int status = CheckWavSize(options, dialog.m_waveHeader.dwBufferLength); status >= 0) {
+        return status;
+    }
+    // What is written is told first; a play alone tells it once it plays.
+    if (!options.output.empty() || !options.play) {
+        PrintLine(window.m_statusText);
+    }
+    if (!options.output.empty()) {
+        if (const int status = WriteOutput(options, dialog); status != 0) {
+            return status;
+        }
+    }
+    return options.play ? Play(options, window.m_statusText, dialog, output, device) : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -193,17 +213,7 @@ int main(int argc, char** argv)
     if (dialog.m_waveOut == nullptr) {
         return kEndedEarly;
     }
-    if (const int status = CheckWavSize(options, dialog.m_waveHeader.dwBufferLength); status >= 0) {
-        return status;
-    }
-    // What is written is told first; a play alone tells it once it plays.
-    if (!options.output.empty() || !options.play) {
-        PrintLine(window.m_statusText);
-    }
-    if (!options.output.empty()) {
-        if (const int status = WriteOutput(options, dialog); status != 0) {
-            return status;
-        }
-    }
-    return options.play ? Play(options, window.m_statusText, dialog, output, device) : 0;
+    const int status = WriteAndPlay(options, window, dialog, output, device);
+    dialog.OnStop();  // whatever output is still open
+    return status;
 }
