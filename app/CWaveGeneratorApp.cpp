@@ -3,31 +3,49 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <clocale>
 #include <cstdint>
-#include <functional>
+#include <cstdio>
+#include <cstdlib>
 
 #include "AlsaWaveOut.h"
 #include "CWaveGeneratorDialog.h"
 #include "MonotonicTickSource.h"
 #include "QtDialogWindow.h"
-#include "ResourceIds.h"
 #include "StopSignals.h"
 
 CWaveGeneratorApp theApp;
 
 namespace {
 
-// How soon a stop signal is tried again while an open is under way.
-constexpr int kRetryMs = 10;
+// Without a display the toolkit would abort with advice to reinstall; say
+// what is missing instead. A platform chosen by name (offscreen, vnc) needs none.
+bool HasDisplay()
+{
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
 
 }  // namespace
 
 int CWaveGeneratorApp::Run(int argc, char** argv)
 {
+    if (!HasDisplay()) {
+        std::fputs(
+            "wavegen: no display (neither DISPLAY nor WAYLAND_DISPLAY is set): start it "
+            "in a desktop session, or use wavegen-render to write or play a waveform\n",
+            stderr);
+        return 1;
+    }
     StopSignals::Block();
     QApplication application(argc, argv);
+    // Docks and task bars find the desktop entry by this (the Wayland app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.wavegen.wavegen"));
     // Qt has set LC_NUMERIC from the environment; the C library's number
     // formatting must not follow a desktop's locale.
     std::setlocale(LC_NUMERIC, "C");
@@ -45,22 +63,7 @@ bool CWaveGeneratorApp::InitInstance()
     window.Attach(&dialog);
     window.m_onHelp = [this] { OnHelp(); };
     waveOut.m_waitForOpen = [&window](int fd, int timeoutMs) { window.WaitFor(fd, timeoutMs); };
-    // A stop signal is the Exit command, given once no message box is open
-    // (a box's handler finishes first, so nothing starts after the exit).
-    std::function<void()> exitWhenNoBox = [&] {
-        if (window.Waiting()) {
-            QTimer::singleShot(kRetryMs, &window, exitWhenNoBox);
-            return;
-        }
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal != nullptr && modal != &window) {
-            modal->close();
-            QTimer::singleShot(0, &window, exitWhenNoBox);
-            return;
-        }
-        dialog.OnCommand(IDCANCEL);
-    };
-    const StopSignals stopSignals(exitWhenNoBox);
+    const StopSignals stopSignals([&window] { window.ExitWhenIdle(); });
     // The output's own changes (lost, back again) reach the dialog here.
     QSocketNotifier outputChanges(waveOut.ChangeDescriptor(), QSocketNotifier::Read);
     QObject::connect(&outputChanges, &QSocketNotifier::activated, [&] {

@@ -1,5 +1,6 @@
 // The Qt window driven as a person would, headless, over the recording
 // wave output (and, for one case, the real sound server).
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -37,6 +38,8 @@ public:
     BoxCatcher() { QApplication::instance()->installEventFilter(this); }
     ~BoxCatcher() override { QApplication::instance()->removeEventFilter(this); }
 
+    // What to do with a box once it shows; by default its OK is clicked.
+    std::function<void(QMessageBox*)> m_onShow;
     QStringList m_captions;
     QStringList m_texts;
     QList<QMessageBox::Icon> m_icons;
@@ -53,7 +56,15 @@ protected:
             m_buttons << box->buttons().size();
             // Once the box's own loop runs.
             QMetaObject::invokeMethod(
-                box, [box] { box->button(QMessageBox::Ok)->click(); }, Qt::QueuedConnection);
+                box,
+                [this, box] {
+                    if (m_onShow) {
+                        m_onShow(box);
+                    } else {
+                        box->button(QMessageBox::Ok)->click();
+                    }
+                },
+                Qt::QueuedConnection);
         }
         return false;
     }
@@ -117,6 +128,8 @@ private slots:
     void frequencyBox_readsUtf8AndTheLocaleDoesNotMatter();
     void realSoundServer_startPlaysUntilExit();
     void hungSoundServer_stopOpenAndExitNeverFreezeTheWindow();
+    void screenReader_namesEveryControlInTemplateOrder();
+    void stopSignalDuringABox_endsWithoutPlaying();
 
 private:
     void ShowActive();
@@ -583,6 +596,43 @@ void WindowTest::hungSoundServer_stopOpenAndExitNeverFreezeTheWindow()
     QCOMPARE(dialog.DoModal(), IDOK);
     QVERIFY2(took.elapsed() <= 100, qPrintable(QString::number(took.elapsed())));
     server.Signal(SIGCONT);
+}
+
+// What a screen reader walks: every control named, in the template's order.
+void WindowTest::screenReader_namesEveryControlInTemplateOrder()
+{
+    ShowActive();
+    QAccessibleInterface* dialog = QAccessible::queryAccessibleInterface(m_window.get());
+    QVERIFY(dialog != nullptr);
+    QStringList walked;
+    for (int i = 0; i < dialog->childCount(); ++i) {
+        QAccessibleInterface* child = dialog->child(i);
+        QCOMPARE(dialog->indexOfChild(child), i);
+        if (child->role() != QAccessible::Grouping) {  // the template's two frames
+            walked << child->text(QAccessible::Name);
+        }
+    }
+    QCOMPARE(walked,
+             QStringList({"Start", "Select a wave to play", "Select a wave to play", "Stop", "Exit",
+                          "Status", "Frequency in Hz", "Frequency in Hz", "Frequency slider"}));
+    // Start is still on top of the stacking.
+    QCOMPARE(m_window->childAt(m_window->StartButton()->geometry().center()),
+             m_window->StartButton());
+}
+
+// A stop signal while a correction's box is up closes the box and ends the
+// program; the interrupted Start never opens the device.
+void WindowTest::stopSignalDuringABox_endsWithoutPlaying()
+{
+    BoxCatcher boxes;
+    boxes.m_onShow = [this](QMessageBox*) { m_window->ExitWhenIdle(); };
+    QTimer::singleShot(0, m_window.get(), [this] {
+        TypeFrequency(QStringLiteral("1e5"));
+        QTest::mouseClick(m_window->StartButton(), Qt::LeftButton);
+    });
+    QCOMPARE(m_dialog->DoModal(), IDOK);
+    QCOMPARE(boxes.m_texts, QStringList({"Frequency is too high; try less than 16000"}));
+    QVERIFY(std::find(m_log.begin(), m_log.end(), "open") == m_log.end());
 }
 
 int main(int argc, char** argv)

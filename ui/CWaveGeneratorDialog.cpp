@@ -69,6 +69,7 @@ bool CWaveGeneratorDialog::OnInitDialog()
 
 void CWaveGeneratorDialog::OnOK()
 {
+    m_abandoned = false;
     OnStop();
     m_window.GetDlgItemText(IDC_FREQUENCY, g_messageText, kFrequencyTextLimit);
     m_frequency = ParseDecimal(g_messageText);
@@ -79,12 +80,16 @@ void CWaveGeneratorDialog::OnOK()
         return;
     }
     if (m_frequency > m_maxFrequency) {
-        ShowMessage(kTooHighText, {TruncateToInt32(m_sampleRate) / 3});
+        if (!ShowCorrection(kTooHighText, {TruncateToInt32(m_sampleRate) / 3})) {
+            return;
+        }
         m_frequency = m_maxFrequency;
         m_window.SetDlgItemInt(IDC_FREQUENCY, TruncateToInt32(m_maxFrequency), true);
     }
     if (m_frequency < m_minFrequency && m_waveform <= kSquare) {
-        ShowMessage(kTooLowText);
+        if (!ShowCorrection(kTooLowText)) {
+            return;
+        }
         // A fixed 10, not m_minFrequency: the correction names what ordinary
         // sound cards manage, whatever the slider's bottom is.
         m_frequency = kLowestOrdinaryFrequency;
@@ -92,7 +97,9 @@ void CWaveGeneratorDialog::OnOK()
     }
     if (m_waveform == kSweepingSine &&
         m_sampleRate * kSweepLimitFactor < m_frequency * kSweepTopFactor) {
-        ShowMessage(kSweepTooHighText);
+        if (!ShowCorrection(kSweepTooHighText)) {
+            return;
+        }
         m_frequency = m_sampleRate * kSweepCorrectionFactor;
         m_window.SetScrollPos(ScrollPosFromFrequency(*this, m_frequency));
         m_window.SetDlgItemInt(IDC_FREQUENCY, TruncateToInt32(m_frequency), true);
@@ -283,6 +290,13 @@ void CWaveGeneratorDialog::ShowMessage(const char* format, std::initializer_list
 {
     FormatText(g_messageText, kMessageTextSize, format, args);
     m_window.MessageBox(g_messageText);
+}
+
+// A correction's message; false when the command was abandoned meanwhile.
+bool CWaveGeneratorDialog::ShowCorrection(const char* format, std::initializer_list<FormatArg> args)
+{
+    ShowMessage(format, args);
+    return !m_abandoned;
 }
 
 void CWaveGeneratorDialog::ShowFrequencyInBox()

@@ -34,6 +34,9 @@ public:
     // The output changed its state on its own: the status line says when
     // the device is lost, and returns to the description once it is back.
     void OnOutputChange();
+    // The Start command under way (showing a message box) ends when that box
+    // closes, without playing: the program is on its way out.
+    void AbandonCommand() { m_abandoned = true; }
 
     int GenerateWaveform();
     int StartOutput();
@@ -51,6 +54,7 @@ protected:
 
 private:
     void ShowMessage(const char* format, std::initializer_list<FormatArg> args = {});
+    bool ShowCorrection(const char* format, std::initializer_list<FormatArg> args = {});
     void ShowFrequencyInBox();
     double SteppedFrequency(unsigned code);
     void FillPlaybackRecords();
@@ -59,6 +63,7 @@ private:
 
     // The description the synthesis wrote, kept for when the output comes back.
     std::string m_description;
+    bool m_abandoned = false;
     // Lost or Reopening while the status line says so, otherwise Playing.
     OutputState m_shownState = OutputState::Playing;
 

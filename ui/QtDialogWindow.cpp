@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
@@ -21,6 +22,7 @@
 #include <cstdio>
 
 #include "CWaveGeneratorDialog.h"
+#include "DialogAccessible.h"
 #include "ResourceIds.h"
 #include "WaylandTitleBar.h"
 #include "WindowScrollBar.h"
@@ -52,16 +54,22 @@ QtDialogWindow::QtDialogWindow(QWidget* parent)
                           Qt::WindowCloseButtonHint)
 {
     Q_INIT_RESOURCE(wavegen);  // the icons live in a static library
+    static const bool readerOrder = [] {
+        QAccessible::installFactory(&DialogAccessible::Create);
+        return true;
+    }();
+    (void)readerOrder;
     setWindowTitle(QStringLiteral("Tavel physics lab: Wave generator"));
     QIcon icon;
     icon.addPixmap(QPixmap(QStringLiteral(":/wavegen/wavegen-32.xpm")));
     icon.addPixmap(QPixmap(QStringLiteral(":/wavegen/wavegen-16.xpm")));
-    setWindowIcon(icon);
+    // The desktop's icon for the entry, where its theme has one.
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("wavegen"), icon));
     QFont font(QStringLiteral("Times New Roman"));
     font.setPointSize(9);
     setFont(font);
     if (WaylandTitleBar::Wanted()) {
-        WaylandTitleBar::Attach(this);
+        m_readingOrder << WaylandTitleBar::Attach(this);
         m_top = WaylandTitleBar::kHeight;
     }
     BuildTemplate();
@@ -87,14 +95,20 @@ void QtDialogWindow::BuildTemplate()
 
     m_start = AddControl(new QPushButton(QStringLiteral("Start")), 7, 84, 50, 14);
     m_list = AddControl(new QListWidget, 7, 28, 205, 52);
-    AddControl(StaticText("Select a wave to play"), 66, 15, 86, 11);
+    QLabel* heading = AddControl(StaticText("Select a wave to play"), 66, 15, 86, 11);
     m_stop = AddControl(new QPushButton(QStringLiteral("Stop")), 84, 84, 52, 15);
     m_exit = AddControl(new QPushButton(QStringLiteral("Exit")), 164, 84, 48, 14);
     m_status = AddControl(StaticText(""), 7, 109, 205, 36);
     AddControl(new QGroupBox, 7, 7, 205, 76);
     m_frequency = AddControl(new QLineEdit, 84, 167, 45, 12);
-    AddControl(StaticText("Frequency in Hz"), 15, 169, 53, 10);
+    QLabel* frequencyLabel = AddControl(StaticText("Frequency in Hz"), 15, 169, 53, 10);
     AddControl(new QGroupBox, 7, 7, 205, 20);
+    // A screen reader names the list and the box by their labels.
+    heading->setBuddy(m_list);
+    frequencyLabel->setBuddy(m_frequency);
+    m_list->setAccessibleName(heading->text());
+    m_frequency->setAccessibleName(frequencyLabel->text());
+    m_status->setAccessibleName(QStringLiteral("Status"));
 
     m_start->setDefault(true);
     m_list->setSortingEnabled(true);
@@ -107,6 +121,8 @@ void QtDialogWindow::BuildTemplate()
     setTabOrder(m_exit, m_frequency);
 
     m_scrollBar = new WindowScrollBar(this);
+    m_scrollBar->setAccessibleName(QStringLiteral("Frequency slider"));
+    m_readingOrder << m_scrollBar;
     const int barHeight = m_scrollBar->sizeHint().height();
     m_scrollBar->setGeometry(0, height() - barHeight, width(), barHeight);
 
@@ -132,6 +148,7 @@ Control* QtDialogWindow::AddControl(Control* control, int left, int top, int wid
     control->setParent(this);
     control->setGeometry(FromDialogUnits(left, top, width, height));
     control->lower();
+    m_readingOrder << control;
     return control;
 }
 
@@ -275,6 +292,26 @@ void QtDialogWindow::WaitFor(int fd, int timeoutMs)
     m_waiting = false;
 }
 
+void QtDialogWindow::ExitWhenIdle()
+{
+    // How soon to look again while an open is waiting.
+    constexpr int kRetryMs = 10;
+    if (m_waiting) {
+        QTimer::singleShot(kRetryMs, this, [this] { ExitWhenIdle(); });
+        return;
+    }
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal != this) {
+        if (m_dialog != nullptr) {
+            m_dialog->AbandonCommand();
+        }
+        modal->close();
+        QTimer::singleShot(0, this, [this] { ExitWhenIdle(); });
+        return;
+    }
+    Command(IDCANCEL);
+}
+
 void QtDialogWindow::LogFailure(const char* line)
 {
     std::fprintf(stderr, "wavegen: %s\n", line);
@@ -287,7 +324,17 @@ void QtDialogWindow::MessageBox(const char* text)
                     QString::fromUtf8(text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     if (WaylandTitleBar::Wanted()) {
-        WaylandTitleBar::Attach(&box);
+        WaylandTitleBar::Attach(&box, WaylandTitleBar::CloseOnly);
+    }
+    // Wide enough for the caption beside a window manager's frame buttons,
+    // which the box's own size would otherwise cut to "w... n".
+    constexpr int kFrameButtonsWidth = 120;
+    const int captionWidth =
+        QFontMetrics(QApplication::font()).horizontalAdvance(box.windowTitle()) +
+        kFrameButtonsWidth;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(captionWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     }
     box.exec();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
 #include <functional>
 
 #include "IDialogWindow.h"
@@ -41,6 +42,10 @@ public:
     // but taking no input: the command that waits has not had its answer.
     void WaitFor(int fd, int timeoutMs);
     bool Waiting() const { return m_waiting; }
+    // A stop signal's Exit: once no open is waiting and no message box is
+    // up. A box is closed, and the command that showed it is abandoned, so
+    // that nothing starts to play on the way out.
+    void ExitWhenIdle();
 
     // Esc arrives here: it is the Exit command, not a bare close.
     void reject() override;
@@ -62,6 +67,14 @@ private:
     QRect FromDialogUnits(int left, int top, int width, int height) const;
     template <typename Control>
     Control* AddControl(Control* control, int left, int top, int width, int height);
+
+public:
+    // The children in the order a screen reader walks them: the template's
+    // (the stacking runs the other way, so that Start is on top).
+    const QList<QWidget*>& ReadingOrder() const { return m_readingOrder; }
+
+private:
+    QList<QWidget*> m_readingOrder;
     void Command(int id);
     void OnScrollAction(int action);
     void OnScrollReleased();

@@ -1,5 +1,8 @@
 #include "WaylandTitleBar.h"
 
+#include <wayland-client.h>
+
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -8,13 +11,79 @@
 #include <QPainter>
 #include <QToolButton>
 #include <QWindow>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// WCAG's contrast ratio for normal text.
+constexpr double kLeastContrast = 4.5;
+constexpr int kGlyphPixels = 16;
+
+double Luminance(const QColor& color)
+{
+    const auto channel = [](double c) {
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) +
+           0.0722 * channel(color.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b)
+{
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The background, darkened (or lightened, under dark text) until the text
+// on it reads at kLeastContrast.
+QColor ReadableBehind(QColor background, const QColor& text)
+{
+    const bool darken = Luminance(text) > Luminance(background);
+    for (int step = 0; step < 40 && Contrast(background, text) < kLeastContrast; ++step) {
+        background = darken ? background.darker(110) : background.lighter(110);
+    }
+    return background;
+}
+
+// Whether the compositor announces server-side decorations
+// (zxdg_decoration_manager_v1), asked on a connection of our own.
+bool CompositorDecorates()
+{
+    wl_display* display = wl_display_connect(nullptr);
+    if (display == nullptr) {
+        return false;
+    }
+    bool announced = false;
+    static const wl_registry_listener listener = {
+        [](void* data, wl_registry*, uint32_t, const char* interface, uint32_t) {
+            if (std::strcmp(interface, "zxdg_decoration_manager_v1") == 0) {
+                *static_cast<bool*>(data) = true;
+            }
+        },
+        [](void*, wl_registry*, uint32_t) {},
+    };
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, &announced);
+    wl_display_roundtrip(display);
+    wl_registry_destroy(registry);
+    wl_display_disconnect(display);
+    return announced;
+}
+
+}  // namespace
 
 bool WaylandTitleBar::Wanted()
 {
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    static const bool wanted =
+        QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
+        !CompositorDecorates();
+    return wanted;
 }
 
-WaylandTitleBar* WaylandTitleBar::Attach(QWidget* window)
+WaylandTitleBar* WaylandTitleBar::Attach(QWidget* window, Buttons buttons)
 {
     // The window's type alone: the toolkit drops the frameless hint beside
     // the hints for a decoration's parts.
@@ -22,41 +91,67 @@ WaylandTitleBar* WaylandTitleBar::Attach(QWidget* window)
     const QMargins margins = window->contentsMargins();
     window->setContentsMargins(margins.left(), margins.top() + kHeight, margins.right(),
                                margins.bottom());
-    return new WaylandTitleBar(window);
+    return new WaylandTitleBar(window, buttons);
 }
 
-WaylandTitleBar::WaylandTitleBar(QWidget* window) : QWidget(window), m_title(new QLabel(this))
+WaylandTitleBar::WaylandTitleBar(QWidget* window, Buttons buttons)
+    : QWidget(window), m_title(new QLabel(this))
 {
-    setAutoFillBackground(true);
-    setBackgroundRole(QPalette::Highlight);
-    m_title->setForegroundRole(QPalette::HighlightedText);
+    setAttribute(Qt::WA_StyledBackground);
+    // Every bar in the system's font, whatever the window's own is.
+    setFont(QApplication::font());
     m_title->setText(window->windowTitle());
     m_title->setTextFormat(Qt::PlainText);
-    auto* minimize = new QToolButton(this);
-    minimize->setText(QStringLiteral("\u2013"));
-    minimize->setToolTip(tr("Minimize"));
-    auto* close = new QToolButton(this);
-    close->setText(QStringLiteral("\u00d7"));
-    close->setToolTip(tr("Close"));
-    for (QToolButton* button : {minimize, close}) {
-        button->setAutoRaise(true);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->setForegroundRole(QPalette::HighlightedText);
-        button->setFixedSize(kHeight - 4, kHeight - 4);
-    }
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 0, 2, 0);
     layout->setSpacing(2);
     layout->addWidget(m_title, 1);
-    layout->addWidget(minimize);
-    layout->addWidget(close);
-    connect(minimize, &QToolButton::clicked, window, &QWidget::showMinimized);
+    if (buttons == MinimizeAndClose) {
+        QToolButton* minimize = AddButton(QStringLiteral("\u2013"), tr("Minimize"));
+        connect(minimize, &QToolButton::clicked, window, &QWidget::showMinimized);
+    }
+    QToolButton* close = AddButton(QStringLiteral("\u00d7"), tr("Close"));
     connect(close, &QToolButton::clicked, window, &QWidget::close);
     setGeometry(0, 0, window->width(), kHeight);
+    FollowActivation();
     window->installEventFilter(this);
 }
 
-// Follows the window's width and title.
+QToolButton* WaylandTitleBar::AddButton(const QString& glyph, const QString& name)
+{
+    auto* button = new QToolButton(this);
+    button->setText(glyph);
+    button->setToolTip(name);
+    button->setAccessibleName(name);
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setFixedSize(kHeight - 4, kHeight - 4);
+    QFont glyphFont = font();
+    glyphFont.setPixelSize(kGlyphPixels);
+    button->setFont(glyphFont);
+    layout()->addWidget(button);
+    return button;
+}
+
+// The colours of the window's active or inactive state, the text on them
+// at least 4.5:1 (a style sheet, because the style ignores the palette's
+// text colour on tool buttons).
+void WaylandTitleBar::FollowActivation()
+{
+    const QPalette::ColorGroup group =
+        window()->isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+    const QColor text = palette().color(group, QPalette::HighlightedText);
+    const QColor background = ReadableBehind(palette().color(group, QPalette::Highlight), text);
+    const QColor hover =
+        Luminance(background) > 0.5 ? background.darker(125) : background.lighter(130);
+    setStyleSheet(QStringLiteral("* { background: %1; color: %2; }"
+                                 "QToolButton { border: none; }"
+                                 "QToolButton:hover { background: %3; }")
+                      .arg(background.name(), text.name(), hover.name()));
+    update();
+}
+
+// Follows the window's width, title and activation.
 bool WaylandTitleBar::eventFilter(QObject* watched, QEvent* event)
 {
     auto* window = static_cast<QWidget*>(watched);
@@ -64,6 +159,8 @@ bool WaylandTitleBar::eventFilter(QObject* watched, QEvent* event)
         setGeometry(0, 0, window->width(), kHeight);
     } else if (event->type() == QEvent::WindowTitleChange) {
         m_title->setText(window->windowTitle());
+    } else if (event->type() == QEvent::ActivationChange) {
+        FollowActivation();
     }
     return false;
 }
