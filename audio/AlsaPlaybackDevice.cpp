@@ -461,7 +461,7 @@ bool AlsaPlaybackDevice::Resume(std::uint32_t epoch)
 {
     int resumed;
     while ((resumed = snd_pcm_resume(m_pcm)) == -EAGAIN) {
-        if (WaitForWakeUp(100) || !m_state.Holds(epoch)) {
+        if (WaitForWakeUp(kResumeRetryMs) || !m_state.Holds(epoch)) {
             return false;
         }
     }

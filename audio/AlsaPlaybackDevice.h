@@ -28,6 +28,8 @@ public:
     static constexpr unsigned kPeriodMicroseconds = 250000;
     // How often a lost device is tried again when it is to be reopened.
     static constexpr int kReopenIntervalMs = 250;
+    // How often a suspended PCM is asked again whether it can resume.
+    static constexpr int kResumeRetryMs = 100;
     // How long an open may take before it counts as failed (a server that
     // accepts the connection and never answers); the attempt then finishes
     // and closes on its own thread.

@@ -17,8 +17,6 @@ public:
     // Undoes the preparation. WAVERR_STILLPLAYING while the header is queued.
     int Unprepare(WaveHeader* header);
 
-    const WaveHeader* Queued() const { return m_queued; }
-
 private:
     WaveHeader* m_queued = nullptr;
 };

@@ -13,6 +13,7 @@
 #include "QuietDialogWindow.h"
 #include "SilentWaveOut.h"
 #include "SineFill.h"
+#include "WaveformSynthesis.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ void SinePathAt(benchmark::State& state, SinePath path, bool sweep, double frequ
         return;
     }
     const double p = frequency / 48000.0;
-    const double length = ((100.0 / (frequency * 0.3333333333333333)) + 1.0) * 48000.0 * 2;
+    const double length = SweepLength(frequency, 48000.0);
     const std::int32_t count = sweep ? static_cast<std::int32_t>(length) : kDefaultCount;
     std::vector<std::int16_t> out(static_cast<std::size_t>(count));
     for (auto _ : state) {

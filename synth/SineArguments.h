@@ -26,6 +26,8 @@ T SweepArgument(T i, double p, double length)
     return ((((i / length) + 0.5) * kTwoThirds) * i) * p * kTwoPi;
 }
 
+// TruncateSample again, with internal linkage: an AVX build of an inline
+// function with external linkage could be the copy that plain code runs.
 inline std::int16_t Truncate(double value)
 {
     return static_cast<std::int16_t>(static_cast<std::int32_t>(value));

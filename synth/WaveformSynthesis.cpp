@@ -138,10 +138,19 @@ void FillHeldNoise(NoiseGenerator& noise, std::int32_t count)
     }
 }
 
+}  // namespace
+
+double SweepLength(double frequency, double sampleRate)
+{
+    return ((100.0 / (frequency * kOneThird)) + 1.0) * sampleRate * 2;
+}
+
+namespace {
+
 SynthesisResult SynthesizeSweep(GeneratorState& s)
 {
     const double p = s.m_cyclesPerSample;
-    s.m_sweepLength = ((100.0 / (s.m_frequency * kOneThird)) + 1.0) * s.m_sampleRate * 2;
+    s.m_sweepLength = SweepLength(s.m_frequency, s.m_sampleRate);
     s.m_sampleCount = TruncateToInt32(s.m_sweepLength);
     // Tested on the double, so that lengths beyond the int range (or infinite
     // ones) are refused like any other.

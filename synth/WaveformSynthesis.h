@@ -22,3 +22,7 @@ enum class SynthesisResult { Ready, Refused };
 // m_cyclesPerSample, m_sampleCount (and m_sweepLength for the sweep) are set
 // either way.
 SynthesisResult SynthesizeWaveform(GeneratorState& state, NoiseGenerator& noise);
+
+// The length in samples of one sweep of the sweeping sine: 100 cycles of its
+// lowest frequency, twice over.
+double SweepLength(double frequency, double sampleRate);

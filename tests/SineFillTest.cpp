@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "SineFill.h"
+#include "WaveformSynthesis.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ TEST(SineFill, everyVectorPath_givesTheScalarSamples)
     }
     for (double f : SweepFrequencies()) {
         const double p = f / kRate;
-        const double length = ((100.0 / (f * 0.3333333333333333)) + 1.0) * kRate * 2;
+        const double length = SweepLength(f, kRate);
         const auto count = static_cast<std::int32_t>(length);
         ASSERT_LE(count, 1048576) << f;
         scalar.assign(static_cast<std::size_t>(count), 0);

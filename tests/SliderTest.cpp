@@ -7,7 +7,7 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-const Log kRestartAt(const std::string& status)
+const Log RestartAt(const std::string& status)
 {
     return {"text 1006 Stopped", "text 1006 " + status, "open", "prepare", "write"};
 }
@@ -31,7 +31,7 @@ TEST_F(Slider, arrowAfterAPause_steps01AndRestarts)
 {
     Scroll(SB_LINERIGHT);
     EXPECT_EQ(TakeLog(), Concat({"text 1001 500.100", "thumb 1751"},
-                                kRestartAt("This is a sine wave, 500.100 Hz\n")));
+                                RestartAt("This is a sine wave, 500.100 Hz\n")));
     EXPECT_EQ(dialog.m_frequency, 500.1);
     EXPECT_EQ(dialog.m_lastScrollTime, 1000000.0);
 
@@ -89,7 +89,7 @@ TEST_F(Slider, dragUpdatesTheBoxWithoutRestartingReleaseRestarts)
     EXPECT_TRUE(TakeLog().empty());
     Scroll(SB_THUMBPOSITION, 5000);
     EXPECT_EQ(TakeLog(), Concat({"text 1001 4007.500", "thumb 5000"},
-                                kRestartAt("This is a sine wave, 4007.500 Hz\n")));
+                                RestartAt("This is a sine wave, 4007.500 Hz\n")));
     Scroll(SB_ENDSCROLL);
     EXPECT_TRUE(TakeLog().empty());
 }

@@ -80,6 +80,8 @@ void CWaveGeneratorDialog::OnOK()
         return;
     }
     if (m_frequency > m_maxFrequency) {
+        // The number is a third of the rate; it equals m_maxFrequency only
+        // because both follow from 48000 samples per second.
         if (!ShowCorrection(kTooHighText, {TruncateToInt32(m_sampleRate) / 3})) {
             return;
         }
