@@ -55,15 +55,28 @@ const char* DecimalEnd(const char* at)
 
 double ParseDecimal(const char* text)
 {
+    double value = 0.0;
+    std::size_t used = 0;
+    ParseDecimalPrefix(text, value, used);
+    return value;
+}
+
+bool ParseDecimalPrefix(const char* text, double& value, std::size_t& used)
+{
+    const char* start = text;
     while (IsSpace(*text)) {
         ++text;
     }
     const char* end = DecimalEnd(text);
+    value = 0.0;
+    used = 0;
     if (end == text) {
-        return 0.0;
+        return false;
     }
     // Converted on its own, so the C library sees nothing beyond the grammar.
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     const std::string number(text, end);
-    return strtod_l(number.c_str(), nullptr, cLocale);
+    value = strtod_l(number.c_str(), nullptr, cLocale);
+    used = static_cast<std::size_t>(end - start);
+    return true;
 }

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "IDialogWindow.h"
 
-// The dialog's window for the command line: the frequency box and the list
-// selection are set by the caller, message boxes go to stderr, and the
-// status line is kept for the caller to print.
+// The dialog's window without a screen, for the command-line tool and the
+// instrument server: the frequency box and the list selection are set by
+// the caller, and the status line is kept for the caller. Message boxes and
+// failure lines go to stderr (as "wavegen-render: ..." for a failure)
+// unless the caller takes them.
 class ConsoleDialogWindow : public IDialogWindow {
 public:
     void SetDlgItemText(int id, const char* text) override;
@@ -25,6 +28,8 @@ public:
     std::string m_frequencyText;
     std::string m_statusText;
     int m_selection = 0;
+    std::function<void(const char* text)> m_onMessage;
+    std::function<void(const char* line)> m_onFailure;
 };
 
 // Writes text to stderr, followed by a newline unless it ends with one.

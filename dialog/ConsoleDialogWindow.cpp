@@ -54,12 +54,20 @@ void ConsoleDialogWindow::SetScrollPos(int) {}
 
 void ConsoleDialogWindow::MessageBox(const char* text)
 {
-    PrintLine(text);
+    if (m_onMessage) {
+        m_onMessage(text);
+    } else {
+        PrintLine(text);
+    }
 }
 
 void ConsoleDialogWindow::LogFailure(const char* line)
 {
-    PrintLine(std::string("wavegen-render: ") + line);
+    if (m_onFailure) {
+        m_onFailure(line);
+    } else {
+        PrintLine(std::string("wavegen-render: ") + line);
+    }
 }
 
 int ConsoleDialogWindow::RunModal()

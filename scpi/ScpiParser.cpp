@@ -1,0 +1,230 @@
+#include "ScpiParser.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "NumberParse.h"
+
+namespace {
+
+std::string Upper(std::string_view text)
+{
+    std::string upper(text);
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return upper;
+}
+
+std::string_view Trim(std::string_view text)
+{
+    const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    while (!text.empty() && space(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && space(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool IsMnemonic(std::string_view node)
+{
+    return !node.empty() && std::isalpha(static_cast<unsigned char>(node.front())) != 0 &&
+           std::all_of(node.begin(), node.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+           });
+}
+
+// Splits at `separator` outside double-quoted strings.
+std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char separator)
+{
+    std::vector<std::string_view> parts;
+    bool quoted = false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '"') {
+            quoted = !quoted;
+        } else if (text[i] == separator && !quoted) {
+            parts.push_back(text.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+int ParseCommand(std::string_view text, ScpiCommand& command)
+{
+    const std::size_t space = text.find_first_of(" \t");
+    std::string_view header = text.substr(0, space);
+    const std::string_view rest = space == std::string_view::npos ? "" : Trim(text.substr(space));
+    if (!header.empty() && header.back() == '?') {
+        command.query = true;
+        header.remove_suffix(1);
+    }
+    if (!header.empty() && header.front() == '*') {
+        command.common = true;
+        header.remove_prefix(1);
+    } else if (!header.empty() && header.front() == ':') {
+        command.rooted = true;
+        header.remove_prefix(1);
+    }
+    for (std::string_view node : SplitOutsideQuotes(header, ':')) {
+        if (!IsMnemonic(node)) {
+            return scpi::kSyntaxError;
+        }
+        command.nodes.push_back(Upper(node));
+    }
+    if (command.common && command.nodes.size() != 1) {
+        return scpi::kSyntaxError;
+    }
+    if (!rest.empty()) {
+        for (std::string_view parameter : SplitOutsideQuotes(rest, ',')) {
+            parameter = Trim(parameter);
+            if (parameter.empty()) {
+                return scpi::kMissingParameter;
+            }
+            command.parameters.emplace_back(parameter);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+namespace scpi {
+
+const char* ErrorText(int code)
+{
+    switch (code) {
+    case 0:
+        return "No error";
+    case kSyntaxError:
+        return "Syntax error";
+    case kParameterNotAllowed:
+        return "Parameter not allowed";
+    case kMissingParameter:
+        return "Missing parameter";
+    case kUndefinedHeader:
+        return "Undefined header";
+    case kNumericDataError:
+        return "Numeric data error";
+    case kInvalidSuffix:
+        return "Invalid suffix";
+    case kInvalidCharacterData:
+        return "Invalid character data";
+    case kSettingsConflict:
+        return "Settings conflict";
+    case kDataOutOfRange:
+        return "Data out of range";
+    case kTooMuchData:
+        return "Too much data";
+    case kIllegalParameterValue:
+        return "Illegal parameter value";
+    case kHardwareMissing:
+        return "Hardware missing";
+    case kQueueOverflow:
+        return "Queue overflow";
+    case kQueryInterrupted:
+        return "Query INTERRUPTED";
+    case kQueryUnterminated:
+        return "Query UNTERMINATED";
+    default:
+        return "Error";
+    }
+}
+
+}  // namespace scpi
+
+int ParseScpiLine(std::string_view line, std::vector<ScpiCommand>& commands)
+{
+    for (std::string_view text : SplitOutsideQuotes(line, ';')) {
+        text = Trim(text);
+        if (text.empty()) {
+            continue;  // ";;" and a trailing ";" say nothing
+        }
+        if (std::count(line.begin(), line.end(), '"') % 2 != 0) {
+            return scpi::kSyntaxError;
+        }
+        ScpiCommand command;
+        if (const int error = ParseCommand(text, command); error != 0) {
+            return error;
+        }
+        commands.push_back(std::move(command));
+    }
+    return 0;
+}
+
+bool MatchesMnemonic(std::string_view typed, std::string_view pattern)
+{
+    std::string shortForm;
+    for (char c : pattern) {
+        if (std::isupper(static_cast<unsigned char>(c)) != 0 || std::isdigit(c) != 0) {
+            shortForm += c;
+        }
+    }
+    const std::string upper = Upper(typed);
+    return upper == shortForm || upper == Upper(pattern);
+}
+
+bool MatchesHeader(const std::vector<std::string>& nodes, std::string_view pattern)
+{
+    // The pattern's nodes, each optional when written in brackets.
+    struct Node {
+        std::string_view name;
+        bool optional;
+    };
+    std::vector<Node> wanted;
+    std::size_t at = 0;
+    while (at < pattern.size()) {
+        const bool optional = pattern[at] == '[';
+        const std::size_t end = pattern.find(optional ? ']' : '[', at);
+        std::string_view part =
+            pattern.substr(at, end == std::string_view::npos ? std::string_view::npos
+                                                             : end - at + (optional ? 1 : 0));
+        at = end == std::string_view::npos ? pattern.size() : end + (optional ? 1 : 0);
+        if (optional) {
+            part = part.substr(1, part.size() - 2);
+        }
+        for (std::string_view name : SplitOutsideQuotes(part, ':')) {
+            if (!name.empty()) {
+                wanted.push_back({name, optional});
+            }
+        }
+    }
+    // Matches nodes[i..] against wanted[j..], skipping optional nodes.
+    const auto match = [&](auto& self, std::size_t i, std::size_t j) -> bool {
+        if (j == wanted.size()) {
+            return i == nodes.size();
+        }
+        if (i < nodes.size() && MatchesMnemonic(nodes[i], wanted[j].name) &&
+            self(self, i + 1, j + 1)) {
+            return true;
+        }
+        return wanted[j].optional && self(self, i, j + 1);
+    };
+    return match(match, 0, 0);
+}
+
+int ParseFrequency(std::string_view text, double& hertz)
+{
+    // The number: the frequency box's own reading, then a suffix.
+    const std::string number(text);
+    std::size_t used = 0;
+    if (!ParseDecimalPrefix(number.c_str(), hertz, used) || used == 0) {
+        return scpi::kInvalidCharacterData;
+    }
+    const std::string suffix = Upper(Trim(text.substr(used)));
+    if (suffix.empty() || suffix == "HZ") {
+        return 0;
+    }
+    if (suffix == "KHZ") {
+        hertz *= 1e3;
+    } else if (suffix == "MHZ" || suffix == "MAHZ") {
+        hertz *= 1e6;
+    } else {
+        return scpi::kInvalidSuffix;
+    }
+    return std::isfinite(hertz) ? 0 : scpi::kNumericDataError;
+}

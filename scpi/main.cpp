@@ -1,0 +1,154 @@
+// wavegen-scpi: the generator as a lab instrument, driven over SCPI on a
+// TCP socket, as bench generators are from PyVISA scripts.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "AlsaWaveOut.h"
+#include "MonotonicTickSource.h"
+#include "ScpiInstrument.h"
+#include "ScpiServer.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: wavegen-scpi [--listen [ADDR:]PORT] [-D PCM]\n"
+    "       wavegen-scpi -V | -h\n";
+
+constexpr const char* kHelp =
+    "Serves the generator as a SCPI instrument on a TCP socket (raw socket,\n"
+    "one command line per line, as PyVISA's TCPIP::host::port::SOCKET), and\n"
+    "plays on an ALSA PCM, until SIGINT or SIGTERM.\n"
+    "\n"
+    "  -l, --listen [ADDR:]PORT  where to listen (default 127.0.0.1:5025; port 0:\n"
+    "                            any free one, named on standard error); SCPI has\n"
+    "                            no authentication: listen on a LAN address only\n"
+    "                            on a trusted network\n"
+    "  -D, --device PCM          the ALSA PCM to play on (default \"default\")\n"
+    "  -V, --version             print the version and exit\n"
+    "  -h, --help                print this help and exit\n"
+    "\n"
+    "See wavegen-scpi(1) for the commands and the error numbers.\n";
+
+struct Options {
+    std::string address = "127.0.0.1";
+    unsigned short port = 5025;
+    std::string device = "default";
+};
+
+int Usage(const std::string& reason)
+{
+    std::fprintf(stderr, "wavegen-scpi: %s\n%s", reason.c_str(), kUsage);
+    return 2;
+}
+
+bool ParseListen(const std::string& text, Options& options)
+{
+    const std::size_t colon = text.rfind(':');
+    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+    if (colon != std::string::npos) {
+        options.address = text.substr(0, colon);
+    }
+    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), options.port);
+    return error == std::errc() && end == port.data() + port.size();
+}
+
+// Returns -1 to go on, or the exit status.
+int ParseArguments(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (argument == "-h" || argument == "--help") {
+            std::fputs(kHelp, stdout);
+            return std::fflush(stdout) == 0 ? 0 : 3;
+        }
+        if (argument == "-V" || argument == "--version") {
+            std::puts("wavegen-scpi " WAVEGEN_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 3;
+        }
+        if ((argument == "-l" || argument == "--listen") && hasValue) {
+            if (!ParseListen(argv[++i], options)) {
+                return Usage(std::string("--listen: not [ADDR:]PORT: ") + argv[i]);
+            }
+        } else if ((argument == "-D" || argument == "--device") && hasValue) {
+            options.device = argv[++i];
+        } else {
+            return Usage("unknown or incomplete option " + argument);
+        }
+    }
+    return -1;
+}
+
+int Listen(const Options& options)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options.port);
+    if (inet_pton(AF_INET, options.address.c_str(), &address.sin_addr) != 1) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+        bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, 8) != 0) {
+        const int error = errno;
+        if (fd >= 0) {
+            close(fd);
+        }
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (const int status = ParseArguments(argc, argv, options); status >= 0) {
+        return status;
+    }
+    // Read from a descriptor, before any thread starts, so every thread
+    // inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&stopSignals, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    const int listenFd = Listen(options);
+    if (stopFd < 0 || listenFd < 0) {
+        std::fprintf(stderr, "wavegen-scpi: cannot listen on %s:%u: %s\n", options.address.c_str(),
+                     options.port, std::strerror(errno));
+        return 1;
+    }
+    // (Port 0 lets the system choose one; this line says which.)
+    sockaddr_in bound{};
+    socklen_t boundSize = sizeof bound;
+    getsockname(listenFd, reinterpret_cast<sockaddr*>(&bound), &boundSize);
+    std::fprintf(stderr, "wavegen-scpi: listening on %s:%u, playing on PCM '%s'\n",
+                 options.address.c_str(), ntohs(bound.sin_port), options.device.c_str());
+    // A script wants to know the sound stopped: a lost device switches it off.
+    AlsaWaveOut device(options.device, AlsaWaveOut::OnLoss::End);
+    MonotonicTickSource ticks;
+    ScpiInstrument instrument(device, ticks);
+    ScpiServer server(instrument, listenFd, stopFd, device.ChangeDescriptor());
+    const int status = server.Run();
+    instrument.SwitchOff();
+    close(listenFd);
+    return status;
+}

@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""wavegen-scpi driven by a real SCPI client, PyVISA with its pure-Python
+backend, over TCPIP::127.0.0.1::<port>::SOCKET, while the private sound
+server's null sink is recorded.
+
+    ScpiPyvisaTest.py WAVEGEN_SCPI WAVEGEN_RENDER   (PULSE_SERVER set)
+"""
+import array
+import os
+import re
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import pyvisa
+
+RATE = 48000
+PORT = 0
+SCPI, RENDER = sys.argv[1], sys.argv[2]
+
+
+class Recorder:
+    """The null sink's monitor as 16-bit mono samples, as they arrive."""
+
+    def __init__(self):
+        self.samples = array.array("h")
+        self.lock = threading.Lock()
+        self.process = subprocess.Popen(
+            ["parec", "-d", "nullsink.monitor", "--raw", "--format=s16le", "--rate=48000",
+             "--channels=1", "--latency-msec=10"], stdout=subprocess.PIPE)
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        while chunk := self.process.stdout.read1(4096):
+            with self.lock:
+                self.samples.frombytes(chunk[: len(chunk) // 2 * 2])
+
+    def count(self):
+        with self.lock:
+            return len(self.samples)
+
+    def since(self, start):
+        with self.lock:
+            return self.samples[start:]
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+def wait_for(condition, seconds=10.0):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.01)
+    return True
+
+
+def rendered(frequency):
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "loop.raw")
+        subprocess.run([RENDER, "-f", frequency, "-o", path, "--raw"], check=True,
+                       stderr=subprocess.DEVNULL)
+        samples = array.array("h")
+        with open(path, "rb") as raw:
+            samples.frombytes(raw.read())
+        return samples
+
+
+def case_identity(inst, recorder):
+    assert inst.query("*IDN?") == "wavegen,wavegen-scpi,0,1.0.0", inst.query("*IDN?")
+
+
+def case_sine_plays_what_the_tool_renders(inst, recorder):
+    loop = rendered("1000")
+    start = recorder.count()
+    inst.write("*RST;FUNC SIN;FREQ 1000;OUTP ON")
+    assert inst.query("OUTP?") == "1"
+    heard = lambda: [i for i, v in enumerate(recorder.since(start)) if v != 0]
+    assert wait_for(lambda: len(recorder.since(start)) > 0 and heard()
+                    and len(recorder.since(start)) - heard()[0] > 30000), "nothing played"
+    got = recorder.since(start)
+    first = heard()[0]
+    offset = next(o for o in range(len(loop)) if loop[o:o + 48] == got[first:first + 48])
+    for i in range(30000):
+        assert got[first + i] == loop[(offset + i) % len(loop)], f"sample {i} differs"
+
+
+def case_too_high_is_corrected(inst, recorder):
+    inst.write("*CLS;FREQ 20000")
+    assert float(inst.query("FREQ?")) == 16000.0
+    error = inst.query("SYST:ERR?")
+    assert error.startswith('-222,"Data out of range; Frequency is too high; try less than 16000'), error
+
+
+def case_not_a_number_changes_nothing(inst, recorder):
+    before = inst.query("FREQ?;OUTP?;FUNC?")
+    inst.write("*CLS;FREQ abc")
+    code = int(inst.query("SYST:ERR?").split(",")[0])
+    assert code == -224 or -199 <= code <= -100, code
+    assert inst.query("FREQ?;OUTP?;FUNC?") == before
+
+
+def case_pulse_refusal_switches_off(inst, recorder):
+    inst.write("*CLS;OUTP ON")
+    inst.write("FUNC PULS; FREQ 1000")
+    assert inst.query("OUTP?") == "0"
+    error = inst.query("SYST:ERR?")
+    assert error.startswith('-221,"Settings conflict; decrease the frequency below'), error
+
+
+def case_output_off_is_silent_within_100_ms(inst, recorder):
+    inst.write("*RST;OUTP ON")
+    start = recorder.count()
+    assert wait_for(lambda: any(v != 0 for v in recorder.since(start))), "nothing played"
+    inst.write("OUTP OFF")
+    assert inst.query("OUTP?") == "0"
+    off = recorder.count()
+    time.sleep(0.5)  # (to see what still arrives; the assertion counts samples)
+    late = sum(1 for v in recorder.since(off) if v != 0)
+    assert late <= RATE // 10, f"{late} samples of sound after OUTP OFF"
+
+
+def case_client_gone_mid_line_changes_nothing(inst, recorder):
+    before = inst.query("FREQ?;OUTP?")
+    inst.close()  # one client at a time: this one steps aside
+    with socket.create_connection(("127.0.0.1", PORT)) as other:
+        other.sendall(b"FREQ 2000;OUTP ON")  # no line end: never run
+    again = session()
+    assert again.query("FREQ?;OUTP?") == before
+    again.close()
+
+
+CASES = [case_identity, case_sine_plays_what_the_tool_renders, case_too_high_is_corrected,
+         case_not_a_number_changes_nothing, case_pulse_refusal_switches_off,
+         case_output_off_is_silent_within_100_ms, case_client_gone_mid_line_changes_nothing]
+
+
+def session():
+    return pyvisa.ResourceManager("@py").open_resource(
+        f"TCPIP::127.0.0.1::{PORT}::SOCKET", read_termination="\n", write_termination="\n",
+        timeout=10000)
+
+
+def main():
+    server = subprocess.Popen([SCPI, "--listen", "127.0.0.1:0"], stderr=subprocess.PIPE, text=True)
+    global PORT
+    PORT = int(re.search(r":(\d+),", server.stderr.readline()).group(1))
+    recorder = Recorder()
+    passed = failed = 0
+    for case in CASES:
+        inst = session()  # each case a client of its own, one at a time
+        try:
+            case(inst, recorder)
+            passed += 1
+            print(f"ok   {case.__name__}")
+        except AssertionError as error:
+            failed += 1
+            print(f"FAIL {case.__name__}: {error}")
+        finally:
+            inst.close()
+    recorder.stop()
+    server.terminate()
+    status = server.wait(10)
+    if status != 0:
+        failed += 1
+        print(f"FAIL the server ended with status {status} on SIGTERM")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
