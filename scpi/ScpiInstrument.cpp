@@ -207,10 +207,19 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
     return true;
 }
 
+// Exactly one parameter; otherwise false, with its error queued.
+bool ScpiInstrument::TakesOne(const ScpiCommand& command)
+{
+    if (command.parameters.size() == 1) {
+        return true;
+    }
+    Queue(command.parameters.empty() ? scpi::kMissingParameter : scpi::kParameterNotAllowed);
+    return false;
+}
+
 bool ScpiInstrument::SetFunction(const ScpiCommand& command)
 {
-    if (command.parameters.size() != 1) {
-        Queue(command.parameters.empty() ? scpi::kMissingParameter : scpi::kParameterNotAllowed);
+    if (!TakesOne(command)) {
         return false;
     }
     for (int row = 0; row < kWaveformCount; ++row) {
@@ -226,8 +235,7 @@ bool ScpiInstrument::SetFunction(const ScpiCommand& command)
 
 bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
 {
-    if (command.parameters.size() != 1) {
-        Queue(command.parameters.empty() ? scpi::kMissingParameter : scpi::kParameterNotAllowed);
+    if (!TakesOne(command)) {
         return false;
     }
     const std::string& text = command.parameters.front();
@@ -248,8 +256,7 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
 
 bool ScpiInstrument::SetOutput(const ScpiCommand& command)
 {
-    if (command.parameters.size() != 1) {
-        Queue(command.parameters.empty() ? scpi::kMissingParameter : scpi::kParameterNotAllowed);
+    if (!TakesOne(command)) {
         return false;
     }
     const std::string& value = command.parameters.front();

@@ -40,6 +40,7 @@ private:
     // Runs one command; false when it failed (its error is queued).
     bool Run(const ScpiCommand& command, std::string& answer);
     bool RunCommon(const ScpiCommand& command, std::string& answer);
+    bool TakesOne(const ScpiCommand& command);
     bool SetFunction(const ScpiCommand& command);
     bool SetFrequency(const ScpiCommand& command);
     bool SetOutput(const ScpiCommand& command);
