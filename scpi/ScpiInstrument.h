@@ -24,6 +24,9 @@ public:
     static constexpr std::size_t kErrorQueueSize = 16;
 
     ScpiInstrument(IWaveOut& device, ITickSource& ticks);
+    ~ScpiInstrument() { SwitchOff(); }
+    ScpiInstrument(const ScpiInstrument&) = delete;
+    ScpiInstrument& operator=(const ScpiInstrument&) = delete;
 
     // Runs one program message (a line without its terminator); returns the
     // response line, the answers of its queries joined by ";", or "" when it
