@@ -1,15 +1,14 @@
 #include "CWaveGeneratorApp.h"
 
-#include <unistd.h>
 #include <QApplication>
 #include <QSocketNotifier>
 #include <clocale>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 #include "AlsaWaveOut.h"
 #include "CWaveGeneratorDialog.h"
+#include "EventCounter.h"
 #include "MonotonicTickSource.h"
 #include "QtDialogWindow.h"
 #include "StopSignals.h"
@@ -67,9 +66,7 @@ bool CWaveGeneratorApp::InitInstance()
     // The output's own changes (lost, back again) reach the dialog here.
     QSocketNotifier outputChanges(waveOut.ChangeDescriptor(), QSocketNotifier::Read);
     QObject::connect(&outputChanges, &QSocketNotifier::activated, [&] {
-        std::uint64_t changes = 0;
-        [[maybe_unused]] const ssize_t drained =
-            read(waveOut.ChangeDescriptor(), &changes, sizeof changes);
+        ClearEvent(waveOut.ChangeDescriptor());
         dialog.OnOutputChange();
     });
     dialog.DoModal();

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <thread>
+#include "EventCounter.h"
 
 int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format, OnLoss onLoss,
                              int notifyFd, const OpenWaiter& wait, AlsaPlaybackDevice** device,
@@ -119,8 +121,7 @@ void AlsaPlaybackDevice::Drop()
 
 void AlsaPlaybackDevice::Wake()
 {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t woken = write(m_wakeFd, &one, sizeof one);
+    RaiseEvent(m_wakeFd);
 }
 
 void AlsaPlaybackDevice::Start(const char* frames, std::uint32_t bytes, std::uint32_t passes)
@@ -228,8 +229,7 @@ void AlsaPlaybackDevice::Run()
     Opening waiting = Opening::Waiting;
     const bool wanted =
         m_opening.compare_exchange_strong(waiting, opened ? Opening::Opened : Opening::Failed);
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t told = write(m_openedFd, &one, sizeof one);
+    RaiseEvent(m_openedFd);
     std::uint32_t epoch = 0;
     while (opened && wanted && WaitForPlay(epoch)) {
         Play(epoch);
@@ -391,7 +391,7 @@ bool AlsaPlaybackDevice::WaitForRoom(std::uint32_t epoch)
         }
         if ((m_pollFds[0].revents & POLLIN) != 0) {
             // A wake-up, perhaps one left from before this play began.
-            ClearWakeUp();
+            ClearEvent(m_wakeFd);
             return m_state.Holds(epoch);
         }
         unsigned short events = 0;
@@ -415,16 +415,10 @@ bool AlsaPlaybackDevice::WaitForWakeUp(int timeoutMs)
 {
     const int ready = poll(m_pollFds.data(), 1, timeoutMs);
     if (ready > 0 && (m_pollFds[0].revents & POLLIN) != 0) {
-        ClearWakeUp();
+        ClearEvent(m_wakeFd);
         return true;
     }
     return false;
-}
-
-void AlsaPlaybackDevice::ClearWakeUp()
-{
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t cleared = read(m_wakeFd, &count, sizeof count);
 }
 
 // After a failed write or an error on the descriptors, the PCM's state says

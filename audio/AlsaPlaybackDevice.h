@@ -85,7 +85,6 @@ private:
     bool ReadWhilePlaying(std::uint32_t epoch, Reader read);
     bool WaitForRoom(std::uint32_t epoch);
     bool WaitForWakeUp(int timeoutMs);
-    void ClearWakeUp();
     bool Recover(std::uint32_t epoch, int code);
     bool Resume(std::uint32_t epoch);
     bool Lose(std::uint32_t epoch, OutputStep step, int code);

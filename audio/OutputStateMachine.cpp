@@ -1,6 +1,6 @@
 #include "OutputStateMachine.h"
 
-#include <unistd.h>
+#include "EventCounter.h"
 
 namespace {
 
@@ -104,7 +104,6 @@ OutputStatus OutputStateMachine::Status() const
 void OutputStateMachine::Notify() const
 {
     if (m_notifyFd >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = write(m_notifyFd, &one, sizeof one);
+        RaiseEvent(m_notifyFd);
     }
 }

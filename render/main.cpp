@@ -15,6 +15,7 @@
 #include "CWaveGeneratorDialog.h"
 #include "ConsoleDialogWindow.h"
 #include "DeferredWaveOut.h"
+#include "EventCounter.h"
 #include "InterruptHandler.h"
 #include "LoopWriter.h"
 #include "MonotonicTickSource.h"
@@ -114,8 +115,7 @@ bool PlayFor(double seconds, const IWaveOut& output, CWaveGeneratorDialog& dialo
             return false;
         }
         if ((fds[1].revents & POLLIN) != 0) {
-            std::uint64_t changes = 0;
-            [[maybe_unused]] const ssize_t drained = read(fds[1].fd, &changes, sizeof changes);
+            ClearEvent(fds[1].fd);
             dialog.OnOutputChange();
         }
     }

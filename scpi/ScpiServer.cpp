@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "EventCounter.h"
+
 ScpiServer::ScpiServer(ScpiInstrument& instrument, int listenFd, int stopFd, int outputChangeFd)
     : m_instrument(instrument),
       m_listenFd(listenFd),
@@ -42,9 +44,7 @@ int ScpiServer::Run()
             return 0;
         }
         if ((fds[1].revents & POLLIN) != 0) {
-            std::uint64_t changes = 0;
-            [[maybe_unused]] const ssize_t drained =
-                read(m_outputChangeFd, &changes, sizeof changes);
+            ClearEvent(m_outputChangeFd);
             m_instrument.OnOutputChange();
         }
         if (m_client < 0 && (fds[2].revents & POLLIN) != 0) {

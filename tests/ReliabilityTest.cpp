@@ -15,6 +15,7 @@
 
 #include "AlsaWaveOut.h"
 #include "DialogFixture.h"
+#include "EventCounter.h"
 #include "SoundServer.h"
 #include "WaitFor.h"
 
@@ -74,8 +75,7 @@ protected:
     {
         return WaitFor(
             [&] {
-                std::uint64_t changes = 0;
-                if (read(waveOut.ChangeDescriptor(), &changes, sizeof changes) > 0) {
+                if (ClearEvent(waveOut.ChangeDescriptor())) {
                     dialog.OnOutputChange();
                 }
                 return window.Text(IDC_STATUS) == status;
