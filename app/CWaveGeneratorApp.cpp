@@ -61,7 +61,9 @@ bool CWaveGeneratorApp::InitInstance()
     CWaveGeneratorDialog dialog(window, waveOut, ticks);
     window.Attach(&dialog);
     window.m_onHelp = [this] { OnHelp(); };
-    waveOut.m_waitForOpen = [&window](int fd, int timeoutMs) { window.WaitFor(fd, timeoutMs); };
+    waveOut.m_waitForOpen = [&window](int fd, int timeoutMs) {
+        return window.WaitFor(fd, timeoutMs);
+    };
     const StopSignals stopSignals([&window] { window.ExitWhenIdle(); });
     // The output's own changes (lost, back again) reach the dialog here.
     QSocketNotifier outputChanges(waveOut.ChangeDescriptor(), QSocketNotifier::Read);

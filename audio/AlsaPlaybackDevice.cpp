@@ -33,7 +33,7 @@ int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format, On
     }
     const int result = opened->AwaitOpen(wait, failure);
     if (result != MMSYSERR_NOERROR) {
-        opened->Drop();
+        opened->Abandon();
         return result;
     }
     *device = opened;
@@ -89,19 +89,27 @@ bool AlsaPlaybackDevice::Launch()
     return started;
 }
 
-// Waits for the thread's open; past the time-out the attempt is left to the
-// thread, which closes whatever it opens.
+// Waits for the thread's open. Whoever settles m_opening first decides: an
+// open the caller gave up (timed out, or its wait cancelled) is left to the
+// thread, which closes whatever it opens; an open that was cancelled after
+// it succeeded is closed all the same (by Abandon).
 int AlsaPlaybackDevice::AwaitOpen(const OpenWaiter& wait, OutputError* failure)
 {
+    bool kept = true;
     if (wait) {
-        wait(m_openedFd, kOpenTimeoutMs);
+        kept = wait(m_openedFd, kOpenTimeoutMs);
     } else {
         pollfd opened{m_openedFd, POLLIN, 0};
         while (poll(&opened, 1, kOpenTimeoutMs) < 0 && errno == EINTR) {
         }
     }
     Opening waiting = Opening::Waiting;
-    if (m_opening.compare_exchange_strong(waiting, Opening::Abandoned)) {
+    const bool abandoned = m_opening.compare_exchange_strong(waiting, Opening::Abandoned);
+    if (!kept) {
+        *failure = {OutputStep::Open, -ECANCELED};
+        return WAVERR_OPENCANCELLED;
+    }
+    if (abandoned) {
         *failure = {OutputStep::Open, -ETIMEDOUT};
         return MMSYSERR_NODRIVER;
     }
@@ -110,6 +118,15 @@ int AlsaPlaybackDevice::AwaitOpen(const OpenWaiter& wait, OutputError* failure)
     }
     *failure = m_state.Status().error;
     return failure->step == OutputStep::Configure ? WAVERR_BADFORMAT : MMSYSERR_NODRIVER;
+}
+
+// The caller lets go of a device that never played: the thread closes the
+// PCM, if it opened one, and frees the device.
+void AlsaPlaybackDevice::Abandon()
+{
+    m_closing.store(true);
+    Wake();
+    Drop();
 }
 
 void AlsaPlaybackDevice::Drop()
@@ -152,9 +169,7 @@ void AlsaPlaybackDevice::Stop()
 void AlsaPlaybackDevice::Release()
 {
     Stop();
-    m_closing.store(true);
-    Wake();
-    Drop();
+    Abandon();
 }
 
 int AlsaPlaybackDevice::OpenPcm(OutputStep step)

@@ -24,8 +24,8 @@ class AlsaPlaybackDevice : public WaveOutDevice {
 public:
     // Long periods keep the thread asleep (about 0.1 % of a core into a sound
     // server); the stop never waits for a period, it wakes the thread.
-    static constexpr unsigned kBufferMicroseconds = 1000000;
-    static constexpr unsigned kPeriodMicroseconds = 250000;
+    static constexpr unsigned kBufferMicroseconds = 90000;
+    static constexpr unsigned kPeriodMicroseconds = 30000;
     // How often a lost device is tried again when it is to be reopened.
     static constexpr int kReopenIntervalMs = 250;
     // How often a suspended PCM is asked again whether it can resume.
@@ -39,12 +39,15 @@ public:
     // went away, the interface was unplugged): stay Lost, or close the PCM
     // and open the same name again until it opens, then play from the start.
     enum class OnLoss { End, Reopen };
-    // Waits until fd turns readable or timeoutMs pass; a window passes one
-    // that keeps repainting meanwhile. Empty: a plain poll().
-    using OpenWaiter = std::function<void(int fd, int timeoutMs)>;
+    // Waits until fd turns readable or timeoutMs pass; false when the wait
+    // was given up first (the user's Stop or Exit, a stop signal). A window
+    // passes one that keeps repainting meanwhile. Empty: a plain poll().
+    using OpenWaiter = std::function<bool(int fd, int timeoutMs)>;
 
     // Opens pcmName for the format on the device's thread, waiting at most
     // kOpenTimeoutMs. Returns 0 and the device, or non-zero and the failure.
+    // An open given up (a time-out, a cancelled wait) is closed by the
+    // thread as soon as it returns, and never plays.
     static int Open(const char* pcmName, const WaveFormatEx& format, OnLoss onLoss, int notifyFd,
                     const OpenWaiter& wait, AlsaPlaybackDevice** device, OutputError* failure);
 
@@ -68,6 +71,7 @@ private:
     ~AlsaPlaybackDevice() override;
     bool Launch();
     int AwaitOpen(const OpenWaiter& wait, OutputError* failure);
+    void Abandon();
     void Drop();
     void Wake();
 

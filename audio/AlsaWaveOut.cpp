@@ -1,10 +1,13 @@
 #include "AlsaWaveOut.h"
 
 #include <alsa/asoundlib.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <utility>
 
 namespace {
@@ -109,6 +112,23 @@ int AlsaWaveOut::Close(WaveOutHandle handle)
     }
     DeviceOf(handle)->Release();
     return MMSYSERR_NOERROR;
+}
+
+AlsaWaveOut::OpenWaiter AlsaWaveOut::CancelledBy(int cancelFd)
+{
+    return [cancelFd](int fd, int timeoutMs) {
+        using Clock = std::chrono::steady_clock;
+        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        pollfd fds[2] = {{fd, POLLIN, 0}, {cancelFd, POLLIN, 0}};
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+            const int ready = poll(fds, 2, static_cast<int>(std::max<long>(left.count(), 0)));
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            return ready <= 0 || (fds[1].revents & POLLIN) == 0;
+        }
+    };
 }
 
 std::string AlsaWaveOut::FailureText(WaveOutHandle handle) const

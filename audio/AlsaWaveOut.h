@@ -31,6 +31,10 @@ public:
 
     // How Open waits for the device's thread (see OpenWaiter).
     OpenWaiter m_waitForOpen;
+    // A waiter for a program without a window: a plain poll that gives the
+    // open up as soon as `cancelFd` turns readable (a stop signal's
+    // descriptor, which it leaves for its owner to read).
+    static OpenWaiter CancelledBy(int cancelFd);
 
 private:
     std::string m_pcmName;

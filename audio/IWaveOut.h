@@ -22,6 +22,9 @@ inline constexpr int MMSYSERR_NODRIVER = 6;
 inline constexpr int WAVERR_BADFORMAT = 32;
 inline constexpr int WAVERR_STILLPLAYING = 33;
 inline constexpr int WAVERR_UNPREPARED = 34;
+// Ours: the caller gave the open up before it finished (a Stop, an Exit, a
+// stop signal). Not a failure: nothing is shown, and no device is left.
+inline constexpr int WAVERR_OPENCANCELLED = 64;
 
 // An open output device; each implementation derives its own. The header
 // bookkeeping and the state machine are the same for all of them.

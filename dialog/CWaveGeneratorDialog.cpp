@@ -69,6 +69,11 @@ bool CWaveGeneratorDialog::OnInitDialog()
 
 void CWaveGeneratorDialog::OnOK()
 {
+    // A window keeps handling events while an open waits (a timer, a
+    // screen reader's action); a second Start then would leave two devices.
+    if (m_opening) {
+        return;
+    }
     m_abandoned = false;
     OnStop();
     m_window.GetDlgItemText(IDC_FREQUENCY, g_messageText, kFrequencyTextLimit);
@@ -204,7 +209,7 @@ void CWaveGeneratorDialog::OnCommand(int id)
 
 void CWaveGeneratorDialog::OnHScroll(unsigned code, unsigned position)
 {
-    if (code > SB_THUMBTRACK) {
+    if (code > SB_THUMBTRACK || m_opening) {
         return;
     }
     const bool thumb = code == SB_THUMBPOSITION || code == SB_THUMBTRACK;
@@ -277,7 +282,14 @@ void CWaveGeneratorDialog::FillPlaybackRecords()
 
 int CWaveGeneratorDialog::StartOutput()
 {
-    if (m_device.Open(&m_waveOut, m_waveFormat) != MMSYSERR_NOERROR) {
+    m_opening = true;
+    const int opened = m_device.Open(&m_waveOut, m_waveFormat);
+    m_opening = false;
+    if (opened == WAVERR_OPENCANCELLED) {
+        m_waveOut = nullptr;  // the user's choice, not a failure: no box
+        return kStartCancelled;
+    }
+    if (opened != MMSYSERR_NOERROR) {
         m_waveOut = nullptr;
         LogFailure(m_device.FailureText(nullptr));
         ShowMessage(kOpenFailedText);

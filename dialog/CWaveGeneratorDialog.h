@@ -39,7 +39,11 @@ public:
     void AbandonCommand() { m_abandoned = true; }
 
     int GenerateWaveform();
+    // 0 when the device plays, 1 when it failed to open (after both boxes),
+    // kStartCancelled when the open was given up (a Stop, an Exit or a
+    // stop signal while it waited): nothing plays and nothing is shown.
     int StartOutput();
+    static constexpr int kStartCancelled = 2;
     // Start's last step, for a buffer just generated: StartOutput, and the
     // second message when it fails. Returns StartOutput's result.
     int StartPlaying();
@@ -64,6 +68,7 @@ private:
     // The description the synthesis wrote, kept for when the output comes back.
     std::string m_description;
     bool m_abandoned = false;
+    bool m_opening = false;  // while StartOutput waits for the device
     // Lost or Reopening while the status line says so, otherwise Playing.
     OutputState m_shownState = OutputState::Playing;
 

@@ -142,8 +142,14 @@ int Play(const RenderOptions& options, const std::string status, CWaveGeneratorD
     if (InterruptHandler::Caught() != 0) {
         return HandedOverStatus();
     }
-    if (dialog.StartPlaying() == 1) {
+    // A stop signal handed over while the open waits gives the open up.
+    device.m_waitForOpen = AlsaWaveOut::CancelledBy(InterruptHandler::Descriptor());
+    const int started = dialog.StartPlaying();
+    if (started == 1) {
         return kEndedEarly;
+    }
+    if (started == CWaveGeneratorDialog::kStartCancelled) {
+        return HandedOverStatus();
     }
     if (options.output.empty()) {
         PrintLine(status);

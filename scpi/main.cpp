@@ -144,6 +144,9 @@ int main(int argc, char** argv)
                  options.address.c_str(), ntohs(bound.sin_port), options.device.c_str());
     // A script wants to know the sound stopped: a lost device switches it off.
     AlsaWaveOut device(options.device, AlsaWaveOut::OnLoss::End);
+    // A stop signal while an open waits gives the open up; the server then
+    // reads the signal and ends.
+    device.m_waitForOpen = AlsaWaveOut::CancelledBy(stopFd);
     MonotonicTickSource ticks;
     ScpiInstrument instrument(device, ticks);
     ScpiServer server(instrument, listenFd, stopFd, device.ChangeDescriptor());

@@ -556,7 +556,7 @@ void WindowTest::hungSoundServer_stopOpenAndExitNeverFreezeTheWindow()
     QVERIFY(server.Start());
     AlsaWaveOut alsa("default", AlsaWaveOut::OnLoss::Reopen);
     QtDialogWindow window;
-    alsa.m_waitForOpen = [&window](int fd, int timeoutMs) { window.WaitFor(fd, timeoutMs); };
+    alsa.m_waitForOpen = [&window](int fd, int timeoutMs) { return window.WaitFor(fd, timeoutMs); };
     CWaveGeneratorDialog dialog(window, alsa, m_ticks);
     window.Attach(&dialog);
     BoxCatcher boxes;

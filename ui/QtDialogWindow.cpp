@@ -1,5 +1,6 @@
 #include "QtDialogWindow.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
@@ -9,6 +10,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -154,6 +156,13 @@ Control* QtDialogWindow::AddControl(Control* control, int left, int top, int wid
 
 void QtDialogWindow::Command(int id)
 {
+    if (m_waitLoop != nullptr) {
+        // Stop and Exit give the open up; Start has not had its answer yet.
+        if (id != IDOK) {
+            GiveUpWaiting([this, id] { Command(id); });
+        }
+        return;
+    }
     if (m_dialog != nullptr) {
         m_dialog->OnCommand(id);
     }
@@ -176,7 +185,7 @@ void QtDialogWindow::OnScrollAction(int action)
 {
     const int requested = m_scrollBar->sliderPosition();
     m_scrollBar->setSliderPosition(m_thumb);
-    if (m_dialog == nullptr) {
+    if (m_dialog == nullptr || m_waitLoop != nullptr) {
         return;
     }
     switch (action) {
@@ -215,6 +224,10 @@ void QtDialogWindow::OnScrollReleased()
 // A thumb released at `position`, by the mouse or the menu's "Scroll here".
 void QtDialogWindow::OnThumbPosition(int position)
 {
+    if (m_waitLoop != nullptr) {
+        m_scrollBar->setSliderPosition(m_thumb);
+        return;
+    }
     if (m_dialog != nullptr) {
         m_dialog->OnHScroll(SB_THUMBPOSITION, static_cast<unsigned>(position));
         m_dialog->OnHScroll(SB_ENDSCROLL, 0);
@@ -281,23 +294,87 @@ void QtDialogWindow::SetScrollPos(int position)
     m_scrollBar->setValue(m_thumb);
 }
 
-void QtDialogWindow::WaitFor(int fd, int timeoutMs)
+bool QtDialogWindow::WaitFor(int fd, int timeoutMs)
 {
     QEventLoop loop;
     QSocketNotifier ready(fd, QSocketNotifier::Read);
     connect(&ready, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    m_waiting = true;
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    m_waiting = false;
+    m_scrollBar->CancelRepeat();
+    m_waitLoop = &loop;
+    m_waitGivenUp = false;
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    qApp->installEventFilter(this);
+    loop.exec();
+    qApp->removeEventFilter(this);
+    QApplication::restoreOverrideCursor();
+    m_waitLoop = nullptr;
+    return !m_waitGivenUp;
+}
+
+void QtDialogWindow::GiveUpWaiting(std::function<void()> then)
+{
+    if (m_waitLoop == nullptr || m_waitGivenUp) {
+        return;
+    }
+    m_waitGivenUp = true;
+    m_waitLoop->quit();
+    QTimer::singleShot(0, this, std::move(then));
+}
+
+// While an open waits: what may reach its widget. Stop, Exit and the
+// title bar's boxes take the mouse and keys; Esc reaches the dialog from
+// any control. Events for a window (not a widget) are passed on: the
+// toolkit hands them to the widget under the pointer, which comes here.
+bool QtDialogWindow::TakesInputWhileWaiting(QObject* receiver, QEvent* event) const
+{
+    if (!receiver->isWidgetType()) {
+        return true;
+    }
+    auto* widget = static_cast<QWidget*>(receiver);
+    if (widget == m_stop || widget == m_exit ||
+        (qobject_cast<QAbstractButton*>(widget) != nullptr && widget->parentWidget() != this &&
+         widget->window() == this)) {
+        return true;
+    }
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride ||
+        event->type() == QEvent::KeyRelease) {
+        return static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
+    }
+    return false;
+}
+
+bool QtDialogWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (m_waitLoop == nullptr) {
+        return false;
+    }
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+        return !TakesInputWhileWaiting(watched, event);
+    default:
+        return false;
+    }
 }
 
 void QtDialogWindow::ExitWhenIdle()
 {
-    // How soon to look again while an open is waiting.
-    constexpr int kRetryMs = 10;
-    if (m_waiting) {
-        QTimer::singleShot(kRetryMs, this, [this] { ExitWhenIdle(); });
+    if (m_waitLoop != nullptr) {
+        GiveUpWaiting([this] { ExitWhenIdle(); });
         return;
     }
     QWidget* modal = QApplication::activeModalWidget();

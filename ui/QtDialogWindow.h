@@ -9,6 +9,7 @@
 class CWaveGeneratorDialog;
 class QLabel;
 class QLineEdit;
+class QEventLoop;
 class QListWidget;
 class QPushButton;
 class WindowScrollBar;
@@ -39,9 +40,12 @@ public:
     void EndDialog(int result) override;
 
     // Waits until fd turns readable or timeoutMs pass, repainting meanwhile
-    // but taking no input: the command that waits has not had its answer.
-    void WaitFor(int fd, int timeoutMs);
-    bool Waiting() const { return m_waiting; }
+    // and showing a busy cursor. Only Stop, Exit, Esc, the close box and a
+    // stop signal are taken meanwhile: they give the wait up (false) and
+    // are carried out as soon as the waiting command has returned. Any
+    // other input is dropped: the command that waits has not had its answer.
+    bool WaitFor(int fd, int timeoutMs);
+    bool Waiting() const { return m_waitLoop != nullptr; }
     // A stop signal's Exit: once no open is waiting and no message box is
     // up. A box is closed, and the command that showed it is abandoned, so
     // that nothing starts to play on the way out.
@@ -59,6 +63,7 @@ public:
     WindowScrollBar* ScrollBar() const { return m_scrollBar; }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -76,13 +81,18 @@ public:
 private:
     QList<QWidget*> m_readingOrder;
     void Command(int id);
+    // Ends the wait for an open, then runs `then` once the command that
+    // waited has returned.
+    void GiveUpWaiting(std::function<void()> then);
+    bool TakesInputWhileWaiting(QObject* receiver, QEvent* event) const;
     void OnScrollAction(int action);
     void OnScrollReleased();
     void OnThumbPosition(int position);
     void CentreOnScreen();
 
     CWaveGeneratorDialog* m_dialog = nullptr;
-    bool m_waiting = false;
+    QEventLoop* m_waitLoop = nullptr;  // while an open waits
+    bool m_waitGivenUp = false;
     int m_baseUnitX = 0;
     int m_baseUnitY = 0;
     QPushButton* m_start = nullptr;
