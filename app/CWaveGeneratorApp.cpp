@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "AlsaWaveOut.h"
 #include "CWaveGeneratorDialog.h"
@@ -30,19 +31,54 @@ bool HasDisplay()
     return false;
 }
 
+constexpr const char* kNoDisplayAdvice =
+    "start it in a desktop session, or use wavegen-render to write or play a waveform";
+
+// The display named in the environment, for the message when it cannot be
+// reached.
+std::string NamedDisplay()
+{
+    std::string named;
+    for (const char* variable : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0') {
+            named += (named.empty() ? "" : ", ") + std::string(variable) + "=" + value;
+        }
+    }
+    return named;
+}
+
+QtMessageHandler g_toolkitHandler = nullptr;
+
+// While the toolkit starts, a platform it cannot reach (a display that is
+// not there) is fatal to it: it would abort with a core dump and advice to
+// reinstall. Its warnings, which say what failed, are kept; the fatal end
+// becomes our message and status 1.
+void StartUpMessages(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type != QtFatalMsg) {
+        g_toolkitHandler(type, context, text);
+        return;
+    }
+    std::fprintf(stderr, "wavegen: cannot open the display (%s): %s\n", NamedDisplay().c_str(),
+                 kNoDisplayAdvice);
+    std::_Exit(1);
+}
+
 }  // namespace
 
 int CWaveGeneratorApp::Run(int argc, char** argv)
 {
     if (!HasDisplay()) {
-        std::fputs(
-            "wavegen: no display (neither DISPLAY nor WAYLAND_DISPLAY is set): start it "
-            "in a desktop session, or use wavegen-render to write or play a waveform\n",
-            stderr);
+        std::fprintf(stderr,
+                     "wavegen: no display (neither DISPLAY nor WAYLAND_DISPLAY is set): %s\n",
+                     kNoDisplayAdvice);
         return 1;
     }
     StopSignals::Block();
+    g_toolkitHandler = qInstallMessageHandler(&StartUpMessages);
     QApplication application(argc, argv);
+    qInstallMessageHandler(g_toolkitHandler);
     // Docks and task bars find the desktop entry by this (the Wayland app id).
     QGuiApplication::setDesktopFileName(QStringLiteral("org.wavegen.wavegen"));
     // Qt has set LC_NUMERIC from the environment; the C library's number

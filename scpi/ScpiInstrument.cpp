@@ -240,16 +240,25 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
     }
     const std::string& text = command.parameters.front();
     double hertz = 0.0;
+    std::string typed;
     if (MatchesMnemonic(text, "MINimum") || MatchesMnemonic(text, "MAXimum")) {
         hertz =
             MatchesMnemonic(text, "MINimum") ? m_dialog.m_minFrequency : m_dialog.m_maxFrequency;
-    } else if (const int error = ParseFrequency(text, hertz); error != 0) {
+    } else if (const int error = ParseFrequency(text, hertz, &typed); error != 0) {
         Queue(error == scpi::kInvalidCharacterData ? scpi::kIllegalParameterValue : error,
               "not a frequency: " + text);
         return false;
     }
-    // Typed into the box exactly: the shortest text that reads back the same.
-    m_window.m_frequencyText = Number("%.17g", hertz);
+    // The box's own refusal, checked before anything changes: an illegal
+    // value leaves the setting, and the sound, as they were.
+    if (!(hertz > 0.0)) {
+        Queue(scpi::kIllegalParameterValue, "not a frequency above 0 Hz: " + text);
+        return false;
+    }
+    // Typed into the box as given (so it reads, and is corrected, exactly as
+    // the window's box would), or, scaled by a suffix, the shortest text
+    // that reads back the same.
+    m_window.m_frequencyText = typed.empty() ? Number("%.17g", hertz) : typed;
     Apply();
     return true;
 }

@@ -207,7 +207,7 @@ bool MatchesHeader(const std::vector<std::string>& nodes, std::string_view patte
     return match(match, 0, 0);
 }
 
-int ParseFrequency(std::string_view text, double& hertz)
+int ParseFrequency(std::string_view text, double& hertz, std::string* asTyped)
 {
     // The number: the frequency box's own reading, then a suffix.
     const std::string number(text);
@@ -217,6 +217,9 @@ int ParseFrequency(std::string_view text, double& hertz)
     }
     const std::string suffix = Upper(Trim(text.substr(used)));
     if (suffix.empty() || suffix == "HZ") {
+        if (asTyped != nullptr) {
+            *asTyped = number.substr(0, used);
+        }
         return 0;
     }
     if (suffix == "KHZ") {

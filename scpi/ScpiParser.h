@@ -49,5 +49,6 @@ bool MatchesMnemonic(std::string_view typed, std::string_view pattern);
 bool MatchesHeader(const std::vector<std::string>& nodes, std::string_view pattern);
 
 // A decimal number (NRf) with an optional frequency suffix (HZ, KHZ, MHZ).
-// Returns 0 and the value in hertz, or a negative error number.
-int ParseFrequency(std::string_view text, double& hertz);
+// Returns 0 and the value in hertz, or a negative error number. Without a
+// suffix, *asTyped (when given) receives the number's text as written.
+int ParseFrequency(std::string_view text, double& hertz, std::string* asTyped = nullptr);

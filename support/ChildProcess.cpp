@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include <dirent.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -113,6 +115,19 @@ bool ChildProcess::WaitForStderr(const std::string& text, std::chrono::milliseco
         }
     }
     return true;
+}
+
+int ChildProcess::ThreadCount() const
+{
+    int count = 0;
+    const std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
+    if (DIR* dir = opendir(tasks.c_str())) {
+        while (const dirent* entry = readdir(dir)) {
+            count += entry->d_name[0] != '.' ? 1 : 0;
+        }
+        closedir(dir);
+    }
+    return count;
 }
 
 void ChildProcess::Signal(int signal)

@@ -25,6 +25,8 @@ public:
     bool WaitForStderr(const std::string& text, std::chrono::milliseconds timeout);
     const std::string& Stderr() const { return m_err; }
     void Signal(int signal);
+    // How many threads the program runs now (0 once it is gone).
+    int ThreadCount() const;
     // Waits for the end up to `timeout`; the exit status, 128 + the signal
     // that ended it, or -1 on a time-out.
     int Wait(std::chrono::milliseconds timeout);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@ public:
     {
         m_log.push_back("open");
         m_format = format;
+        if (m_waitInOpen && !m_waitInOpen()) {
+            *handle = nullptr;
+            return WAVERR_OPENCANCELLED;
+        }
         if (m_failOpen) {
             *handle = nullptr;
             return MMSYSERR_NODRIVER;
@@ -65,6 +70,8 @@ public:
 
     std::vector<std::string>& m_log;
     bool m_failOpen = false;
+    // Runs inside Open, as a slow device's wait; false gives the open up.
+    std::function<bool()> m_waitInOpen;
     std::string m_failureText;
     int m_openDevices = 0;
     WaveFormatEx m_format;

@@ -14,11 +14,13 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "ChildProcess.h"
 #include "MonitorRecorder.h"
 #include "ProcessRunner.h"
 #include "SoundServer.h"
+#include "WaitFor.h"
 
 namespace {
 
@@ -452,6 +454,66 @@ TEST_F(RenderPlay, interruptedEndlessPlay_exits0AtOnceWhateverTheServerDoes)
         EXPECT_LE(std::chrono::steady_clock::now() - interrupted, 2s) << "hung " << hung;
         server.Signal(SIGCONT);
     }
+}
+
+// A stop signal while the open waits on a hung server ends the tool at
+// once: an endless play as it would end anyway, a timed one by the signal;
+// the open is given up, not reported as failed.
+TEST_F(RenderPlay, signalWhileTheOpenWaits_endsAtOnceWithNoFailure)
+{
+    struct Case {
+        std::vector<std::string> play;
+        int signal;
+        int status;
+    };
+    const Case cases[] = {{{"-p"}, SIGINT, 0},
+                          {{"-p"}, SIGTERM, 0},
+                          {{"-p"}, SIGHUP, 128 + SIGHUP},
+                          {{"-p", "5"}, SIGINT, 128 + SIGINT}};
+    SoundServer server;
+    ASSERT_TRUE(server.Start());
+    server.Signal(SIGSTOP);
+    for (const Case& c : cases) {
+        ChildProcess render;
+        std::vector<std::string> argv{kRender};
+        argv.insert(argv.end(), c.play.begin(), c.play.end());
+        ASSERT_TRUE(render.Start(argv));
+        // The device's thread is there once the open waits for it.
+        ASSERT_TRUE(WaitFor([&] { return render.ThreadCount() >= 2; }, 10s));
+        render.Signal(c.signal);
+        EXPECT_EQ(render.Wait(10s), c.status) << c.play.size() << " " << c.signal;
+        EXPECT_EQ(render.Stderr().find("cannot open"), std::string::npos) << render.Stderr();
+    }
+    server.Signal(SIGCONT);
+}
+
+// Ended while the server hangs: once the server is back, what it still
+// plays of the tool's stream is at most the device buffer, under 100 ms.
+TEST_F(RenderPlay, endedDuringAHang_leavesUnder100MsOfStaleSound)
+{
+    SoundServer server;
+    ASSERT_TRUE(server.Start());
+    MonitorRecorder recorder;
+    ASSERT_TRUE(recorder.Start());
+    ChildProcess render;
+    StartPlaying(render);
+    ASSERT_TRUE(recorder.WaitUntil(
+        [](const std::vector<std::int16_t>& s) { return !s.empty() && s.back() != 0; }, 10s));
+    server.Signal(SIGSTOP);
+    render.Signal(SIGTERM);
+    EXPECT_EQ(render.Wait(10s), 0);
+    // What the monitor had sent before the hang is all read in.
+    std::size_t resumed = recorder.SampleCount();
+    ASSERT_TRUE(WaitFor([&] {
+        std::this_thread::sleep_for(100ms);
+        return std::exchange(resumed, recorder.SampleCount()) == resumed;
+    }));
+    server.Signal(SIGCONT);
+    ASSERT_TRUE(recorder.WaitForSamples(resumed + 24000, 10s));
+    const std::vector<std::int16_t> samples = recorder.Samples();
+    const auto stale = std::count_if(samples.begin() + static_cast<long>(resumed), samples.end(),
+                                     [](std::int16_t v) { return v != 0; });
+    EXPECT_LE(stale, 4800) << stale / 48 << " ms of sound after the end";
 }
 
 TEST_F(RenderPlay, serverKilledMidPlay_reportsTheLossAndExits1)

@@ -32,8 +32,19 @@ TEST(ScpiInstrument, session_answersAsTheStandardsAndTheWindowSay)
          "1;-222,\"Data out of range; That was too low a frequency for ordinary sound cards.\""},
         {"FREQ 1000;FUNC PULS;:SYST:ERR?",
          "-221,\"Settings conflict; decrease the frequency below 480.000Hz\""},
-        {"FREQ -5;:SYST:ERR?", "-224,\"Illegal parameter value; Illegal frequency\""},
         {"*RST;FUNC?;FREQ?;OUTP?", "SIN;5.0000000000E+02;0"},
+        // An illegal frequency changes nothing, the output included; one
+        // past every double is the box's "too high", as in the window.
+        {"FREQ 700;OUTP ON", ""},
+        {"FREQ -5", ""},
+        {"FREQ 0", ""},
+        {"FREQ?;OUTP?;:SYST:ERR?;ERR?",
+         "7.0000000000E+02;1;-224,\"Illegal parameter value; not a frequency above 0 Hz: -5\";"
+         "-224,\"Illegal parameter value; not a frequency above 0 Hz: 0\""},
+        {"FREQ 1e999;FREQ?;OUTP?;:SYST:ERR?",
+         "1.6000000000E+04;1;-222,\"Data out of range; Frequency is too high; try less than "
+         "16000\""},
+        {"*RST", ""},
         // Parameters and suffixes.
         {"FREQ 1 XHZ", ""},
         {"FREQ", ""},

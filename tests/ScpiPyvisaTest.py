@@ -8,6 +8,7 @@ server's null sink is recorded.
 import array
 import os
 import re
+import signal
 import socket
 import subprocess
 import sys
@@ -141,6 +142,30 @@ CASES = [case_identity, case_sine_plays_what_the_tool_renders, case_too_high_is_
          case_output_off_is_silent_within_100_ms, case_client_gone_mid_line_changes_nothing]
 
 
+def signal_during_a_hung_open_ends_at_once():
+    """SIGINT while OUTP ON waits for a hung sound server: the open is given
+    up, and the server ends with 0 and no failure, not at the open's time-out."""
+    sound_dir = os.environ["PULSE_SERVER"].removeprefix("unix:").removesuffix("/native")
+    with open(os.path.join(sound_dir, "pulse.pid")) as pid_file:
+        pulse = int(pid_file.read())
+    server = subprocess.Popen([SCPI, "--listen", "127.0.0.1:0"], stderr=subprocess.PIPE, text=True)
+    port = int(re.search(r":(\d+),", server.stderr.readline()).group(1))
+    os.kill(pulse, signal.SIGSTOP)
+    try:
+        client = socket.create_connection(("127.0.0.1", port))
+        client.sendall(b"OUTP ON\n")
+        # The device's thread is there once the open waits for it.
+        assert wait_for(lambda: len(os.listdir(f"/proc/{server.pid}/task")) >= 2), "no open"
+        server.send_signal(signal.SIGINT)
+        status = server.wait(10)
+        errors = server.stderr.read()
+        client.close()
+    finally:
+        os.kill(pulse, signal.SIGCONT)
+    assert status == 0, f"status {status}"
+    assert "cannot open" not in errors, errors
+
+
 def session():
     return pyvisa.ResourceManager("@py").open_resource(
         f"TCPIP::127.0.0.1::{PORT}::SOCKET", read_termination="\n", write_termination="\n",
@@ -170,6 +195,13 @@ def main():
     if status != 0:
         failed += 1
         print(f"FAIL the server ended with status {status} on SIGTERM")
+    try:
+        signal_during_a_hung_open_ends_at_once()
+        passed += 1
+        print("ok   signal_during_a_hung_open_ends_at_once")
+    except AssertionError as error:
+        failed += 1
+        print(f"FAIL signal_during_a_hung_open_ends_at_once: {error}")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
 

@@ -1,5 +1,7 @@
 // The Qt window driven as a person would, headless, over the recording
 // wave output (and, for one case, the real sound server).
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -14,6 +16,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 #include <QtTest>
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -128,6 +131,9 @@ private slots:
     void frequencyBox_readsUtf8AndTheLocaleDoesNotMatter();
     void realSoundServer_startPlaysUntilExit();
     void hungSoundServer_stopOpenAndExitNeverFreezeTheWindow();
+    void openWait_onlyStopAndExitAct_data();
+    void openWait_onlyStopAndExitAct();
+    void hungSoundServer_restartDuringTheWait_leavesNothingPlaying();
     void screenReader_namesEveryControlInTemplateOrder();
     void stopSignalDuringABox_endsWithoutPlaying();
 
@@ -598,6 +604,135 @@ void WindowTest::hungSoundServer_stopOpenAndExitNeverFreezeTheWindow()
     server.Signal(SIGCONT);
 }
 
+void WindowTest::openWait_onlyStopAndExitAct_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::addColumn<bool>("ends");
+    for (const char* ending : {"Exit button", "Esc", "close box", "stop signal"}) {
+        QTest::newRow(ending) << QString(ending) << true;
+    }
+    for (const char* ignored : {"Stop button", "Start button", "Enter", "slider track",
+                                "slider handler", "list click", "Scroll here"}) {
+        QTest::newRow(ignored) << QString(ignored) << false;
+    }
+}
+
+// While an open waits, Stop, Exit, Esc, the close box and a stop signal
+// give it up at once, with no box; every other route is dropped, so that
+// no second open can start inside the first.
+void WindowTest::openWait_onlyStopAndExitAct()
+{
+    QFETCH(QString, route);
+    QFETCH(bool, ends);
+    BoxCatcher boxes;
+    int waits = 0;
+    bool wasBusy = false;
+    const int never = eventfd(0, EFD_CLOEXEC);  // the device never answers
+    m_waveOut->m_waitInOpen = [&] {
+        ++waits;
+        return m_window->WaitFor(never, 60000);
+    };
+    WindowScrollBar* bar = m_window->ScrollBar();
+    const QPoint track(bar->width() * 3 / 4, bar->height() / 2);
+    const auto act = [&] {
+        wasBusy = QApplication::overrideCursor() != nullptr &&
+                  QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+        if (route == "Exit button") {
+            QTest::mouseClick(m_window->ExitButton(), Qt::LeftButton);
+        } else if (route == "Esc") {
+            QTest::keyClick(m_window->WaveformList(), Qt::Key_Escape);
+        } else if (route == "close box") {
+            m_window->close();
+        } else if (route == "stop signal") {
+            m_window->ExitWhenIdle();
+        } else if (route == "Start button") {
+            QTest::mouseClick(m_window->StartButton(), Qt::LeftButton);
+        } else if (route == "Enter") {
+            QTest::keyClick(m_window->FrequencyBox(), Qt::Key_Return);
+        } else if (route == "slider track") {
+            QTest::mouseClick(bar, Qt::LeftButton, {}, track);
+        } else if (route == "slider handler") {  // a timer's or a screen reader's action
+            bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        } else if (route == "list click") {
+            QListWidget* list = m_window->WaveformList();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(list->item(2)).center());
+        } else if (route == "Scroll here") {
+            bar->m_onScrollHere(9000);
+        }
+        if (!ends) {
+            QVERIFY(m_window->Waiting());
+            QTest::mouseClick(m_window->StopButton(), Qt::LeftButton);
+        }
+    };
+    QTimer::singleShot(0, m_window.get(), [&] {
+        m_window->show();
+        QTimer::singleShot(20, m_window.get(), act);
+        QTest::mouseClick(m_window->StartButton(), Qt::LeftButton);
+        QVERIFY(!m_window->Waiting());
+        QCOMPARE(m_dialog->m_waveOut, nullptr);
+        if (!ends) {
+            // The Stop runs once the Start has returned.
+            QTRY_COMPARE(m_window->StatusText()->text(), QString("Stopped"));
+            QTest::mouseClick(m_window->ExitButton(), Qt::LeftButton);
+        }
+    });
+    QCOMPARE(m_dialog->DoModal(), IDOK);
+    QVERIFY(wasBusy);
+    QCOMPARE(waits, 1);
+    QCOMPARE(m_log, (std::vector<std::string>{"open"}));
+    QCOMPARE(boxes.m_texts, QStringList());
+    QCOMPARE(m_window->FrequencyBox()->text(), QString("500.000"));
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    close(never);
+}
+
+// The server hangs while a Start's open waits, and the slider restarts
+// meanwhile (a timer's or a screen reader's action): when the server comes
+// back, at most the one device that Stop closes has played.
+void WindowTest::hungSoundServer_restartDuringTheWait_leavesNothingPlaying()
+{
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
+        QSKIP("needs the private sound server (run through ctest)");
+    }
+    SoundServer server;
+    QVERIFY(server.Start());
+    MonitorRecorder recorder;
+    QVERIFY(recorder.Start());
+    AlsaWaveOut alsa("default", AlsaWaveOut::OnLoss::Reopen);
+    QtDialogWindow window;
+    alsa.m_waitForOpen = [&window](int fd, int timeoutMs) { return window.WaitFor(fd, timeoutMs); };
+    CWaveGeneratorDialog dialog(window, alsa, m_ticks);
+    window.Attach(&dialog);
+    BoxCatcher boxes;
+    QTimer::singleShot(0, &window, [&] {
+        QTest::mouseClick(window.StartButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(IWaveOut::Status(dialog.m_waveOut).framesWritten > 0, 10000);
+        server.Signal(SIGSTOP);
+        QTimer restarts;
+        connect(&restarts, &QTimer::timeout, &window,
+                [&] { window.ScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd); });
+        restarts.start(100);
+        QTest::mouseClick(window.ScrollBar(), Qt::LeftButton, {},
+                          QPoint(window.ScrollBar()->width() * 3 / 4, 5));
+        QTRY_VERIFY_WITH_TIMEOUT(!window.Waiting(), 10000);
+        restarts.stop();
+        server.Signal(SIGCONT);
+        QTest::mouseClick(window.StopButton(), Qt::LeftButton);
+        const std::size_t stopped = recorder.SampleCount();
+        // Half a second of the sink after the stop (its latency aside).
+        QVERIFY(recorder.WaitForSamples(stopped + 48000, std::chrono::seconds(10)));
+        const std::vector<std::int16_t> samples = recorder.Samples();
+        const auto heard = std::count_if(samples.begin() + static_cast<long>(stopped) + 4800,
+                                         samples.end(), [](std::int16_t s) { return s != 0; });
+        QCOMPARE(heard, 0);
+        QTest::mouseClick(window.ExitButton(), Qt::LeftButton);
+    });
+    QCOMPARE(dialog.DoModal(), IDOK);
+    QCOMPARE(boxes.m_texts.size(), 2);  // the one open that timed out
+    server.Signal(SIGCONT);
+}
+
 // What a screen reader walks: every control named, in the template's order.
 void WindowTest::screenReader_namesEveryControlInTemplateOrder()
 {
@@ -608,7 +743,9 @@ void WindowTest::screenReader_namesEveryControlInTemplateOrder()
     for (int i = 0; i < dialog->childCount(); ++i) {
         QAccessibleInterface* child = dialog->child(i);
         QCOMPARE(dialog->indexOfChild(child), i);
-        if (child->role() != QAccessible::Grouping) {  // the template's two frames
+        if (child->object() == m_window->StatusText()) {  // named by what it says
+            walked << child->text(QAccessible::Description);
+        } else if (child->role() != QAccessible::Grouping) {  // the template's two frames
             walked << child->text(QAccessible::Name);
         }
     }

@@ -110,7 +110,9 @@ void QtDialogWindow::BuildTemplate()
     frequencyLabel->setBuddy(m_frequency);
     m_list->setAccessibleName(heading->text());
     m_frequency->setAccessibleName(frequencyLabel->text());
-    m_status->setAccessibleName(QStringLiteral("Status"));
+    // The status line's name is its text, as a screen reader reads a status
+    // bar, and each new text is announced as a change of the name.
+    m_status->setAccessibleDescription(QStringLiteral("Status"));
 
     m_start->setDefault(true);
     m_list->setSortingEnabled(true);
