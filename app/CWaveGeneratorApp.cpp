@@ -85,13 +85,18 @@ int CWaveGeneratorApp::Run(int argc, char** argv)
     // formatting must not follow a desktop's locale.
     std::setlocale(LC_NUMERIC, "C");
     InitInstance();
-    return 0;
+    return m_status;
 }
 
 bool CWaveGeneratorApp::InitInstance()
 {
     // The window outlives a sound server restart: a lost device is reopened.
     AlsaWaveOut waveOut("default", AlsaWaveOut::OnLoss::Reopen);
+    if (const std::string failure = waveOut.SetupFailure(); !failure.empty()) {
+        std::fprintf(stderr, "wavegen: %s\n", failure.c_str());
+        m_status = 1;
+        return false;
+    }
     MonotonicTickSource ticks;
     QtDialogWindow window;
     CWaveGeneratorDialog dialog(window, waveOut, ticks);

@@ -10,6 +10,9 @@ public:
     bool InitInstance();
     // The default help handler: there is no help content of our own.
     void OnHelp();
+
+private:
+    int m_status = 0;  // the exit status, 1 when the window could not run
 };
 
 extern CWaveGeneratorApp theApp;

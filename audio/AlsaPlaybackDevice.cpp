@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <thread>
 #include "EventCounter.h"
 
@@ -426,9 +427,22 @@ bool AlsaPlaybackDevice::WaitForRoom(std::uint32_t epoch)
 
 // Sleeps until the caller wakes the thread (true, the wake-up consumed) or
 // the time runs out (false); -1 waits for ever.
+// A failing poll (no memory for it) is kept as the output's last failure
+// and waited out as a short time-out, never a spin nor a silent one.
 bool AlsaPlaybackDevice::WaitForWakeUp(int timeoutMs)
 {
-    const int ready = poll(m_pollFds.data(), 1, timeoutMs);
+    constexpr int kRetryAfterFailureMs = 100;
+    int ready;
+    while ((ready = poll(m_pollFds.data(), 1, timeoutMs)) < 0 && errno == EINTR) {
+    }
+    if (ready < 0) {
+        m_state.Fail(OutputStep::Wait, -errno);
+        const int waitMs =
+            timeoutMs < 0 ? kRetryAfterFailureMs : std::min(timeoutMs, kRetryAfterFailureMs);
+        timespec pause{0, waitMs * 1000000L};
+        nanosleep(&pause, nullptr);
+        return false;
+    }
     if (ready > 0 && (m_pollFds[0].revents & POLLIN) != 0) {
         ClearEvent(m_wakeFd);
         return true;

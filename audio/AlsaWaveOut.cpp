@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -48,9 +49,17 @@ std::string DescribeOutputFailure(const std::string& pcmName, const WaveFormatEx
 AlsaWaveOut::AlsaWaveOut(std::string pcmName, OnLoss onLoss)
     : m_pcmName(std::move(pcmName)),
       m_onLoss(onLoss),
-      m_changeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+      m_changeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      m_changeError(m_changeFd < 0 ? errno : 0)
 {
     snd_lib_error_set_handler(&IgnoreAlsaError);
+}
+
+std::string AlsaWaveOut::SetupFailure() const
+{
+    return m_changeFd >= 0 ? std::string()
+                           : std::string("cannot watch the output for a loss (eventfd: ") +
+                                 std::strerror(m_changeError) + ")";
 }
 
 AlsaWaveOut::~AlsaWaveOut()

@@ -27,6 +27,9 @@ public:
     int Close(WaveOutHandle handle) override;
 
     int ChangeDescriptor() const override { return m_changeFd; }
+    // Why the output cannot tell its changes (no descriptor could be made,
+    // so a loss would go unseen); empty when it can. Nothing should play then.
+    std::string SetupFailure() const;
     std::string FailureText(WaveOutHandle handle) const override;
 
     // How Open waits for the device's thread (see OpenWaiter).
@@ -40,6 +43,7 @@ private:
     std::string m_pcmName;
     OnLoss m_onLoss;
     int m_changeFd;
+    int m_changeError = 0;
     WaveFormatEx m_lastFormat;
     OutputError m_openFailure;
 };

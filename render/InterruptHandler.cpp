@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -31,7 +32,7 @@ extern "C" void OnStopSignal(int signal)
     if (g_removeNamed.load()) {
         unlink(g_removePath);
     }
-    _exit(128 + signal);
+    InterruptHandler::EndBy(signal);
 }
 
 }  // namespace
@@ -75,4 +76,19 @@ int InterruptHandler::Descriptor()
 int InterruptHandler::Caught()
 {
     return g_caught.load();
+}
+
+// Only async-signal-safe calls: it also runs inside the handler.
+void InterruptHandler::EndBy(int signal)
+{
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    raise(signal);
+    _exit(128 + signal);  // (not reached: the default action ends the process)
 }

@@ -2,10 +2,10 @@
 
 // SIGINT, SIGTERM and SIGHUP for wavegen-render. Until the endless play
 // takes them over, a signal ends the tool at once, in any phase (computing,
-// waiting for a pipe's reader, writing, playing), with the status
-// 128 + the signal; it first removes the named temporary file, if any (an
-// unnamed one goes with the process). During the endless play a signal is
-// handed to the play loop instead, through a pipe it can poll.
+// waiting for a pipe's reader, writing, playing): it first removes the
+// named temporary file, if any (an unnamed one goes with the process), then
+// dies by the same signal, so that a calling shell or loop sees the signal. During the endless play
+// a signal is handed to the play loop instead, through a pipe it can poll.
 class InterruptHandler {
 public:
     // Installs the handlers. False (and errno) when that failed.
@@ -18,4 +18,7 @@ public:
     static int Descriptor();
     // The handed-over signal, or 0.
     static int Caught();
+    // Ends the process by `signal`, with its default action, as if the
+    // handler had never been installed.
+    [[noreturn]] static void EndBy(int signal);
 };

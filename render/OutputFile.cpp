@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/random.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,6 +62,33 @@ std::string TemporaryName(const std::string& folder)
     return folder + name;
 }
 
+// The tool's open descriptor (standard output first, then error, then any
+// other one it inherited) that is the same file as `status`, when it is
+// open for writing; -1 for none. "-o /dev/stdout >> log" then appends to the
+// log as the shell opened it, instead of replacing the log's file.
+int OpenDescriptorOf(const struct stat& status)
+{
+    constexpr int kMostInherited = 1024;
+    for (int i = 0; i < kMostInherited; ++i) {
+        const int fd = i == 0 ? STDOUT_FILENO : i == 1 ? STDERR_FILENO : i == 2 ? STDIN_FILENO : i;
+        struct stat open {};
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && fstat(fd, &open) == 0 &&
+            open.st_dev == status.st_dev && open.st_ino == status.st_ino) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// True when the file carries extended attributes (an ACL is one), which a
+// new file would not have.
+bool HasExtendedAttributes(int fd)
+{
+    const ssize_t size = flistxattr(fd, nullptr, 0);
+    return size > 0 || (size < 0 && errno != ENOTSUP);
+}
+
 }  // namespace
 
 OutputFile::~OutputFile()
@@ -78,6 +106,12 @@ std::string OutputFile::Open(const std::string& path)
     const bool exists = stat(path.c_str(), &status) == 0;
     if (!exists && errno != ENOENT) {
         return std::strerror(errno);
+    }
+    if (exists) {
+        if (const int fd = OpenDescriptorOf(status); fd >= 0) {
+            m_fd = fd;  // written through, as "-" is
+            return {};
+        }
     }
     if (exists && !S_ISREG(status.st_mode)) {
         m_fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
@@ -105,7 +139,7 @@ std::string OutputFile::OpenRegular(const std::string& target)
     if (inPlace < 0) {
         return std::strerror(errno);
     }
-    if (status.st_nlink == 1 && OpenReplacement(&status)) {
+    if (status.st_nlink == 1 && !HasExtendedAttributes(inPlace) && OpenReplacement(&status)) {
         close(inPlace);
         return {};
     }
@@ -123,8 +157,11 @@ std::string OutputFile::OpenRegular(const std::string& target)
 // (and errno) when it cannot be made or cannot take them.
 bool OutputFile::OpenReplacement(const struct stat* existing)
 {
-    m_fd = open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (m_fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // An unnamed file can be linked through /proc, or, without it, by a
+    // caller who may link any descriptor (root); otherwise it gets a name.
+    const bool linkable = access("/proc/self/fd", F_OK) == 0 || geteuid() == 0;
+    m_fd = linkable ? open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
+    if (!linkable || (m_fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL))) {
         if (!OpenNamedReplacement()) {  // a file system without unnamed files
             return false;
         }
@@ -188,7 +225,9 @@ std::string OutputFile::LinkAndRename()
     for (int attempt = 0; attempt < kNameAttempts && m_named.empty(); ++attempt) {
         const std::string name = TemporaryName(m_folder);
         InterruptHandler::RemoveOnSignal(name.c_str());
-        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        // Without /proc (a chroot, a container), the descriptor itself.
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ||
+            (errno == ENOENT && linkat(m_fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)) {
             m_named = name;
         } else if (errno != EEXIST) {
             InterruptHandler::RemoveOnSignal(nullptr);
@@ -201,7 +240,21 @@ std::string OutputFile::LinkAndRename()
     InterruptHandler::RemoveOnSignal(nullptr);
     m_named.clear();
     m_replacing = false;
-    return {};
+    return SyncFolder();
+}
+
+// The new name is durable once the folder is synced too.
+std::string OutputFile::SyncFolder() const
+{
+    const int folder = open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        return std::strerror(errno);
+    }
+    // (A file system that cannot sync a folder says EINVAL: nothing to do.)
+    const bool synced = fsync(folder) == 0 || errno == EINVAL;
+    const int error = errno;
+    close(folder);
+    return synced ? std::string() : std::strerror(error);
 }
 
 void OutputFile::Discard()

@@ -6,13 +6,16 @@
 
 // Where wavegen-render writes its output, opened as the shell's ">" would
 // open it, but atomically where that changes nothing else:
-//  - "-": standard output, written straight through;
+//  - "-", or a path that is the same file as the tool's standard output
+//    or error (/dev/stdout, /dev/fd/2, or the file they were redirected
+//    to): that descriptor, written straight through at its position;
 //  - anything but a regular file (a named pipe, a device, a socket): opened
 //    and written in place;
 //  - a regular file (a symbolic link is followed, and stays a link) that the
 //    user may not open for writing: refused, untouched;
-//  - a new path, or a file the user may write that has a single link and
-//    whose owner, group and mode the new file can take: written as an
+//  - a new path, or a file the user may write that has a single link, no
+//    extended attributes (an ACL is one) and whose owner, group and mode
+//    the new file can take: written as an
 //    unnamed file in the same folder, given the old file's identity, synced,
 //    and renamed into place on Commit, so an interrupted or failed run (even
 //    kill -9) leaves the old file whole and nothing beside it;
@@ -38,6 +41,7 @@ private:
     bool OpenReplacement(const struct stat* existing);
     bool OpenNamedReplacement();
     std::string LinkAndRename();
+    std::string SyncFolder() const;
     void Discard();
 
     int m_fd = -1;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "AlsaDeviceNames.h"
 #include "AlsaWaveOut.h"
@@ -86,10 +87,12 @@ int WriteOutput(const RenderOptions& options, const CWaveGeneratorDialog& dialog
     return 0;
 }
 
+enum class PlayEnd { Done, Lost, Failed };
+
 // Plays until `seconds` pass (below 0: until a signal is handed over), or
-// the output is lost; returns true for a loss. The output's changes of
-// state reach the dialog as they would the window.
-bool PlayFor(double seconds, const IWaveOut& output, CWaveGeneratorDialog& dialog)
+// the output is lost. The output's changes of state reach the dialog as
+// they would the window, a loss too, so that its reason is always told.
+PlayEnd PlayFor(double seconds, const IWaveOut& output, CWaveGeneratorDialog& dialog)
 {
     using Clock = std::chrono::steady_clock;
     const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -98,26 +101,51 @@ bool PlayFor(double seconds, const IWaveOut& output, CWaveGeneratorDialog& dialo
         {{InterruptHandler::Descriptor(), POLLIN, 0}, {output.ChangeDescriptor(), POLLIN, 0}}};
     for (;;) {
         if (IWaveOut::Status(dialog.m_waveOut).state == OutputState::Lost) {
-            return true;
+            ClearEvent(fds[1].fd);
+            dialog.OnOutputChange();
+            return PlayEnd::Lost;
         }
         int timeoutMs = -1;
         if (seconds >= 0.0) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
             if (left.count() <= 0) {
-                return false;
+                return PlayEnd::Done;
             }
             timeoutMs = static_cast<int>(std::min<long>(left.count(), 1000000));
         }
-        if (poll(fds.data(), fds.size(), timeoutMs) < 0 && errno != EINTR) {
-            return false;
+        if (poll(fds.data(), fds.size(), timeoutMs) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            PrintLine(std::string("wavegen-render: cannot wait while playing (poll: ") +
+                      std::strerror(errno) + ")");
+            return PlayEnd::Failed;
         }
         if ((fds[0].revents & POLLIN) != 0) {
-            return false;
+            return PlayEnd::Done;
         }
         if ((fds[1].revents & POLLIN) != 0) {
             ClearEvent(fds[1].fd);
             dialog.OnOutputChange();
         }
+    }
+}
+
+// Tells, as underruns are told, when the sound server took less sound than
+// the time played (it hung): a play that was partly silent is no success
+// a script should take on trust.
+void ReportSilence(const OutputStatus& played, double seconds, std::uint32_t rate)
+{
+    // More than the device buffer and a margin behind counts.
+    constexpr double kToleratedSeconds = 0.25;
+    const double missing = seconds - static_cast<double>(played.framesWritten) / rate;
+    if (missing > kToleratedSeconds) {
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "wavegen-render: %.1f s of the %.1f s were silent: the sound server took "
+                      "no sound",
+                      missing, seconds);
+        PrintLine(line);
     }
 }
 
@@ -154,16 +182,23 @@ int Play(const RenderOptions& options, const std::string status, CWaveGeneratorD
     if (options.output.empty()) {
         PrintLine(status);
     }
-    const bool lost = PlayFor(options.playSeconds, device, dialog);
-    if (const unsigned gaps = IWaveOut::Status(dialog.m_waveOut).underruns; gaps > 0) {
-        PrintLine("wavegen-render: " + std::to_string(gaps) + " underrun(s): the sound had gaps");
+    const auto began = std::chrono::steady_clock::now();
+    const PlayEnd end = PlayFor(options.playSeconds, device, dialog);
+    const OutputStatus played = IWaveOut::Status(dialog.m_waveOut);
+    if (played.underruns > 0) {
+        PrintLine("wavegen-render: " + std::to_string(played.underruns) +
+                  " underrun(s): the sound had gaps");
+    }
+    if (end == PlayEnd::Done) {
+        ReportSilence(
+            played, std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(),
+            dialog.m_waveFormat.nSamplesPerSec);
     }
     dialog.OnStop();
-    if (lost) {
+    if (end == PlayEnd::Lost) {
         PrintLine("wavegen-render: the output device was lost");
-        return kEndedEarly;
     }
-    return HandedOverStatus();
+    return end == PlayEnd::Done ? HandedOverStatus() : kEndedEarly;
 }
 
 // After a successful Start: writes and plays what was asked; returns the
@@ -205,6 +240,10 @@ int main(int argc, char** argv)
     SilentWaveOut silent;
     // A script wants to know that the sound stopped: a lost device ends the run.
     AlsaWaveOut device(options.device, AlsaWaveOut::OnLoss::End);
+    if (const std::string failure = device.SetupFailure(); options.play && !failure.empty()) {
+        PrintLine("wavegen-render: " + failure);
+        return kEndedEarly;
+    }
     // The buffer is computed silently; the device plays it once it is written.
     DeferredWaveOut output(silent);
     MonotonicTickSource ticks;
@@ -221,5 +260,10 @@ int main(int argc, char** argv)
     }
     const int status = WriteAndPlay(options, window, dialog, output, device);
     dialog.OnStop();  // whatever output is still open
+    // A handed-over signal that is not the endless play's normal end ends
+    // the tool as that signal, once everything is closed.
+    if (const int signal = InterruptHandler::Caught(); signal != 0 && status == 128 + signal) {
+        InterruptHandler::EndBy(signal);
+    }
     return status;
 }

@@ -141,7 +141,7 @@ bool ScpiInstrument::Run(const ScpiCommand& command, std::string& answer)
         return query || SetFrequency(command);
     }
     if (is("OUTPut[:STATe]")) {
-        answer = m_on ? "1" : "0";
+        answer = std::to_string(m_on ? 1 : 0);
         return query || SetOutput(command);
     }
     if (query && is("SYSTem:ERRor[:NEXT]")) {
@@ -182,7 +182,7 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
         m_eventStatus = 0;
     } else if (name == "OPC") {
         m_eventStatus |= query ? 0 : kOperationComplete;
-        answer = "1";  // every command is complete when its line is answered
+        answer = std::to_string(1);  // every command is complete when its line is answered
     } else if (!query && name == "WAI") {
     } else if (query && name == "ESR") {
         answer = std::to_string(m_eventStatus);
@@ -199,7 +199,7 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
     } else if (query && name == "STB") {
         answer = std::to_string(StatusByte());
     } else if (query && name == "TST") {
-        answer = "0";
+        answer = std::to_string(0);  // (a short literal assigned trips GCC 12's -Wrestrict at -O3)
     } else {
         Queue(scpi::kUndefinedHeader);
         return false;

@@ -8,6 +8,8 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include "EventCounter.h"
 
@@ -23,20 +25,27 @@ int ScpiServer::Run()
 {
     using Clock = std::chrono::steady_clock;
     for (;;) {
-        // While a client is connected, others wait in the listen queue.
-        std::array<pollfd, 3> fds{{{m_stopFd, POLLIN, 0},
-                                   {m_outputChangeFd, POLLIN, 0},
-                                   {m_client >= 0 ? m_client : m_listenFd, POLLIN, 0}}};
+        // While a client is connected, others wait in the listen queue; so
+        // they do while no descriptor is left to take one.
+        const bool acceptPaused = m_client < 0 && Clock::now() < m_acceptPausedUntil;
+        const int watched = m_client >= 0 ? m_client : acceptPaused ? -1 : m_listenFd;
+        std::array<pollfd, 3> fds{
+            {{m_stopFd, POLLIN, 0}, {m_outputChangeFd, POLLIN, 0}, {watched, POLLIN, 0}}};
+        const auto until = m_client >= 0  ? m_lastHeard + kIdleTimeout
+                           : acceptPaused ? m_acceptPausedUntil
+                                          : Clock::time_point::max();
         int timeoutMs = -1;
-        if (m_client >= 0) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                m_lastHeard + kIdleTimeout - Clock::now());
+        if (until != Clock::time_point::max()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
             timeoutMs = static_cast<int>(std::max<long>(left.count(), 0));
         }
         if (poll(fds.data(), fds.size(), timeoutMs) < 0) {
             if (errno == EINTR) {
                 continue;
             }
+            std::fprintf(stderr, "wavegen-scpi: cannot wait for clients (poll: %s)\n",
+                         std::strerror(errno));
+            Drop();
             return 1;
         }
         if ((fds[0].revents & POLLIN) != 0) {
@@ -60,6 +69,23 @@ int ScpiServer::Run()
 void ScpiServer::Accept()
 {
     m_client = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (m_client < 0) {
+        // Out of descriptors or memory, the client stays queued: pause rather
+        // than spin on a listening socket that stays readable. A client that
+        // gave up before it was taken is nothing to report.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            if (!m_acceptFailing) {
+                std::fprintf(stderr,
+                             "wavegen-scpi: cannot take a client (accept: %s); trying again "
+                             "every second\n",
+                             std::strerror(errno));
+            }
+            m_acceptFailing = true;
+            m_acceptPausedUntil = std::chrono::steady_clock::now() + kAcceptPause;
+        }
+        return;
+    }
+    m_acceptFailing = false;
     m_pending.clear();
     m_discarding = false;
     m_lastHeard = std::chrono::steady_clock::now();

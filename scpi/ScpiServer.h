@@ -16,10 +16,12 @@ class ScpiServer {
 public:
     static constexpr std::size_t kMostLineBytes = 4096;
     static constexpr std::chrono::seconds kIdleTimeout{300};
+    // How long taking clients pauses when no descriptor is left for one.
+    static constexpr std::chrono::seconds kAcceptPause{1};
 
     ScpiServer(ScpiInstrument& instrument, int listenFd, int stopFd, int outputChangeFd);
     // Serves until a stop signal arrives on stopFd; returns 0, or 1 when
-    // waiting failed.
+    // waiting failed (said on stderr).
     int Run();
 
 private:
@@ -36,4 +38,6 @@ private:
     std::string m_pending;      // bytes of the line not yet ended
     bool m_discarding = false;  // in the rest of a line that was too long
     std::chrono::steady_clock::time_point m_lastHeard;
+    std::chrono::steady_clock::time_point m_acceptPausedUntil;
+    bool m_acceptFailing = false;  // said once until a client is taken again
 };

@@ -130,8 +130,13 @@ int main(int argc, char** argv)
     }
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    if (stopFd < 0) {
+        std::fprintf(stderr, "wavegen-scpi: cannot watch for stop signals (signalfd: %s)\n",
+                     std::strerror(errno));
+        return 1;
+    }
     const int listenFd = Listen(options);
-    if (stopFd < 0 || listenFd < 0) {
+    if (listenFd < 0) {
         std::fprintf(stderr, "wavegen-scpi: cannot listen on %s:%u: %s\n", options.address.c_str(),
                      options.port, std::strerror(errno));
         return 1;
@@ -144,6 +149,10 @@ int main(int argc, char** argv)
                  options.address.c_str(), ntohs(bound.sin_port), options.device.c_str());
     // A script wants to know the sound stopped: a lost device switches it off.
     AlsaWaveOut device(options.device, AlsaWaveOut::OnLoss::End);
+    if (const std::string failure = device.SetupFailure(); !failure.empty()) {
+        std::fprintf(stderr, "wavegen-scpi: %s\n", failure.c_str());
+        return 1;
+    }
     // A stop signal while an open waits gives the open up; the server then
     // reads the signal and ends.
     device.m_waitForOpen = AlsaWaveOut::CancelledBy(stopFd);

@@ -150,5 +150,6 @@ int ChildProcess::Wait(std::chrono::milliseconds timeout)
         usleep(1000);
     }
     m_pid = -1;
+    m_signalled = WIFSIGNALED(status);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -30,6 +30,8 @@ public:
     // Waits for the end up to `timeout`; the exit status, 128 + the signal
     // that ended it, or -1 on a time-out.
     int Wait(std::chrono::milliseconds timeout);
+    // After Wait: whether a signal ended it (a plain exit(128 + n) did not).
+    bool Signalled() const { return m_signalled; }
 
 private:
     bool ReadStderr(int timeoutMs);
@@ -38,4 +40,5 @@ private:
     int m_out = -1;
     int m_errFd = -1;
     std::string m_err;
+    bool m_signalled = false;
 };

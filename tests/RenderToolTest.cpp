@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -318,10 +319,77 @@ TEST_F(RenderTool, stopSignalInEveryPhase_endsAtOnceAndLeavesTheFileAsItWas)
         render.Signal(c.signal);
         const auto signalled = std::chrono::steady_clock::now();
         EXPECT_EQ(render.Wait(10s), 128 + c.signal) << c.phase;
+        EXPECT_TRUE(render.Signalled()) << c.phase << ": a shell's loop would go on";
         EXPECT_LE(std::chrono::steady_clock::now() - signalled, 1s) << c.phase;
         EXPECT_EQ(ReadFile(Path("keep.wav")), "precious") << c.phase;
         EXPECT_EQ(Entries(m_directory), 2u) << c.phase << ": something was left beside it";
     }
+}
+
+// A path that is the tool's own standard output (or the file it was
+// redirected to) is written through that descriptor, as "-" is: nothing the
+// shell wrote there before or after is lost.
+TEST_F(RenderTool, pathOfAnOpenDescriptor_isWrittenThroughIt)
+{
+    const std::string log = Path("log");
+    // (the build's path has no spaces)
+    const std::string render = std::string(kRender) + " -n 1 --raw -o ";
+    const struct {
+        const char* script;
+        const char* before;
+        const char* after;
+    } cases[] = {
+        {"printf 'LOG START\\n' > log; $R /dev/stdout >> log", "LOG START\n", ""},
+        {"{ printf A; $R /dev/stdout; printf Z; } > log", "A", "Z"},
+        {"{ printf A; $R /dev/fd/1; printf Z; } > log", "A", "Z"},
+        {"{ printf A; $R /proc/self/fd/1; printf Z; } > log", "A", "Z"},
+        {"{ printf A >&2; $R /dev/stderr; printf Z >&2; } 2> log", "A", "Z"},
+        {"printf 'LOG START\\n' > log; $R log >> log", "LOG START\n", ""},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult run = RunProcess(
+            {"/bin/bash", "-c",
+             "cd '" + m_directory + "' && R=\"" + render + "\" && " + "eval \"${0}\"", c.script});
+        EXPECT_EQ(run.status, 0) << c.script << ": " << run.err;
+        const std::string written = ReadFile(log);
+        const std::string before = c.before;
+        const std::string after = c.after;
+        ASSERT_GE(written.size(), before.size() + after.size()) << c.script;
+        EXPECT_EQ(written.substr(0, before.size()), before) << c.script;
+        EXPECT_EQ(written.substr(written.size() - after.size()), after) << c.script;
+        // One pass of the raw sine (and the status line, for stderr) between.
+        EXPECT_GE(written.size() - before.size() - after.size(), 960000u) << c.script;
+        EXPECT_EQ(Entries(m_directory), 1u) << c.script;
+        fs::remove(log);
+    }
+}
+
+// A file with extended attributes (an ACL is one) is written in place, so
+// that it keeps them as ">" would; and a file system without /proc still
+// gets its new file by a link of the descriptor itself.
+TEST_F(RenderTool, extendedAttributesKeptAndNoProcNeeded)
+{
+    const std::string kept = Path("kept.wav");
+    std::ofstream(kept) << "old";
+    if (setxattr(kept.c_str(), "user.note", "lab", 3, 0) != 0) {
+        GTEST_SKIP() << "no user attributes on this file system";
+    }
+    ASSERT_EQ(RunProcess({kRender, "-o", kept}).status, 0);
+    char note[8] = {};
+    EXPECT_EQ(getxattr(kept.c_str(), "user.note", note, sizeof note), 3) << "attribute lost";
+    EXPECT_EQ(fs::file_size(kept), 960044u);
+
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "hiding /proc needs a mount namespace of root's";
+    }
+    const std::string fresh = Path("fresh.wav");
+    std::ofstream(fresh) << "old";
+    const ProcessResult hidden =
+        RunProcess({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                    "mount -t tmpfs none /proc && exec \"$0\" -o \"$1\"", kRender, fresh});
+    ASSERT_EQ(hidden.status, 0) << hidden.err;
+    EXPECT_EQ(fs::file_size(fresh), 960044u);
+    EXPECT_EQ(Entries(m_directory), 2u) << "something was left beside it";
 }
 
 // Written as the shell's ">" would allow, keeping the file's identity.
@@ -482,6 +550,7 @@ TEST_F(RenderPlay, signalWhileTheOpenWaits_endsAtOnceWithNoFailure)
         ASSERT_TRUE(WaitFor([&] { return render.ThreadCount() >= 2; }, 10s));
         render.Signal(c.signal);
         EXPECT_EQ(render.Wait(10s), c.status) << c.play.size() << " " << c.signal;
+        EXPECT_EQ(render.Signalled(), c.status != 0) << c.play.size() << " " << c.signal;
         EXPECT_EQ(render.Stderr().find("cannot open"), std::string::npos) << render.Stderr();
     }
     server.Signal(SIGCONT);
@@ -514,6 +583,21 @@ TEST_F(RenderPlay, endedDuringAHang_leavesUnder100MsOfStaleSound)
     const auto stale = std::count_if(samples.begin() + static_cast<long>(resumed), samples.end(),
                                      [](std::int16_t v) { return v != 0; });
     EXPECT_LE(stale, 4800) << stale / 48 << " ms of sound after the end";
+}
+
+// A timed play during which the server hung says how much was silent.
+TEST_F(RenderPlay, timedPlayWithAHungServer_saysHowMuchWasSilent)
+{
+    SoundServer server;
+    ASSERT_TRUE(server.Start());
+    ChildProcess render;
+    StartPlaying(render, {"2"});
+    server.Signal(SIGSTOP);
+    EXPECT_EQ(render.Wait(10s), 0);
+    server.Signal(SIGCONT);
+    EXPECT_NE(render.Stderr().find(" s were silent: the sound server took no sound\n"),
+              std::string::npos)
+        << render.Stderr();
 }
 
 TEST_F(RenderPlay, serverKilledMidPlay_reportsTheLossAndExits1)

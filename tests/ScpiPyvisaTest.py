@@ -166,6 +166,30 @@ def signal_during_a_hung_open_ends_at_once():
     assert "cannot open" not in errors, errors
 
 
+def no_descriptor_left_pauses_and_says_so():
+    """With no descriptor left for a client (EMFILE), the server says so
+    once and pauses, instead of spinning on the readable listening socket."""
+    # 0-2, the signal descriptor, the listening socket, the output's eventfd.
+    server = subprocess.Popen(["prlimit", "--nofile=6:6", SCPI, "--listen", "127.0.0.1:0"],
+                              stderr=subprocess.PIPE, text=True)
+    port = int(re.search(r":(\d+),", server.stderr.readline()).group(1))
+    client = socket.create_connection(("127.0.0.1", port))
+    try:
+        line = server.stderr.readline()
+        assert "cannot take a client (accept: Too many open files)" in line, line
+        started = time.monotonic()
+        wait_for(lambda: time.monotonic() - started > 2, 5)
+        with open(f"/proc/{server.pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        cpu = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        assert cpu < 0.5, f"{cpu} s of CPU in 2 s: it spins"
+    finally:
+        client.close()
+        server.terminate()
+    assert server.wait(10) == 0
+    assert "cannot take a client" not in server.stderr.read(), "said more than once"
+
+
 def session():
     return pyvisa.ResourceManager("@py").open_resource(
         f"TCPIP::127.0.0.1::{PORT}::SOCKET", read_termination="\n", write_termination="\n",
@@ -195,13 +219,14 @@ def main():
     if status != 0:
         failed += 1
         print(f"FAIL the server ended with status {status} on SIGTERM")
-    try:
-        signal_during_a_hung_open_ends_at_once()
-        passed += 1
-        print("ok   signal_during_a_hung_open_ends_at_once")
-    except AssertionError as error:
-        failed += 1
-        print(f"FAIL signal_during_a_hung_open_ends_at_once: {error}")
+    for case in [signal_during_a_hung_open_ends_at_once, no_descriptor_left_pauses_and_says_so]:
+        try:
+            case()
+            passed += 1
+            print(f"ok   {case.__name__}")
+        except AssertionError as error:
+            failed += 1
+            print(f"FAIL {case.__name__}: {error}")
     print(f"{passed} passed, {failed} failed")
     return 1 if failed else 0
 

@@ -10,9 +10,42 @@
 #include "ScpiInstrument.h"
 #include "SilentWaveOut.h"
 
+namespace {
+
+// The instrument's device: counts the outputs open and playing on it.
+class CountingWaveOut : public SilentWaveOut {
+public:
+    int Open(WaveOutHandle* handle, const WaveFormatEx& format) override
+    {
+        const int result = SilentWaveOut::Open(handle, format);
+        m_open += result == MMSYSERR_NOERROR ? 1 : 0;
+        return result;
+    }
+    int Write(WaveOutHandle handle, WaveHeader* header) override
+    {
+        ++m_playing;
+        return SilentWaveOut::Write(handle, header);
+    }
+    int Reset(WaveOutHandle handle) override
+    {
+        m_playing = 0;
+        return SilentWaveOut::Reset(handle);
+    }
+    int Close(WaveOutHandle handle) override
+    {
+        --m_open;
+        return SilentWaveOut::Close(handle);
+    }
+
+    int m_open = 0;
+    int m_playing = 0;
+};
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static SilentWaveOut device;
+    static CountingWaveOut device;
     static FakeTickSource ticks;
     static ScpiInstrument instrument(device, ticks);
     instrument.Execute("*RST;*CLS");
@@ -21,6 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t end = input.find('\n');
         const std::string answer = instrument.Execute(input.substr(0, end));
         if (answer.find('\n') != std::string::npos) {
+            std::abort();
+        }
+        // On exactly while one device plays; never two.
+        const bool on = instrument.Execute("OUTP?") == "1";
+        if (device.m_open > 1 || on != (device.m_open == 1 && device.m_playing == 1)) {
             std::abort();
         }
         input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
