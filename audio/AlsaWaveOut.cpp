@@ -49,9 +49,9 @@ std::string DescribeOutputFailure(const std::string& pcmName, const WaveFormatEx
 AlsaWaveOut::AlsaWaveOut(std::string pcmName, OnLoss onLoss)
     : m_pcmName(std::move(pcmName)),
       m_onLoss(onLoss),
-      m_changeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-      m_changeError(m_changeFd < 0 ? errno : 0)
+      m_changeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
+    m_changeError = m_changeFd < 0 ? errno : 0;
     snd_lib_error_set_handler(&IgnoreAlsaError);
 }
 

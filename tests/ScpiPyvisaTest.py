@@ -219,7 +219,11 @@ def main():
     if status != 0:
         failed += 1
         print(f"FAIL the server ended with status {status} on SIGTERM")
-    for case in [signal_during_a_hung_open_ends_at_once, no_descriptor_left_pauses_and_says_so]:
+    own_processes = [signal_during_a_hung_open_ends_at_once]
+    # (a sanitizer's runtime takes descriptors of its own: no fixed limit fits)
+    if "build-asan" not in SCPI:
+        own_processes.append(no_descriptor_left_pauses_and_says_so)
+    for case in own_processes:
         try:
             case()
             passed += 1
