@@ -170,8 +170,6 @@ int Play(const RenderOptions& options, const std::string status, CWaveGeneratorD
     if (InterruptHandler::Caught() != 0) {
         return HandedOverStatus();
     }
-    // A stop signal handed over while the open waits gives the open up.
-    device.m_waitForOpen = AlsaWaveOut::CancelledBy(InterruptHandler::Descriptor());
     const int started = dialog.StartPlaying();
     if (started == 1) {
         return kEndedEarly;
@@ -244,6 +242,8 @@ int main(int argc, char** argv)
         PrintLine("wavegen-render: " + failure);
         return kEndedEarly;
     }
+    // A stop signal handed over while the open waits gives the open up.
+    device.m_waitForOpen = AlsaWaveOut::CancelledBy(InterruptHandler::Descriptor());
     // The buffer is computed silently; the device plays it once it is written.
     DeferredWaveOut output(silent);
     MonotonicTickSource ticks;

@@ -117,17 +117,21 @@ bool ChildProcess::WaitForStderr(const std::string& text, std::chrono::milliseco
     return true;
 }
 
-int ChildProcess::ThreadCount() const
+int CountEntries(const std::string& directory)
 {
     int count = 0;
-    const std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
-    if (DIR* dir = opendir(tasks.c_str())) {
+    if (DIR* dir = opendir(directory.c_str())) {
         while (const dirent* entry = readdir(dir)) {
             count += entry->d_name[0] != '.' ? 1 : 0;
         }
         closedir(dir);
     }
     return count;
+}
+
+int ChildProcess::ThreadCount() const
+{
+    return CountEntries("/proc/" + std::to_string(m_pid) + "/task");
 }
 
 void ChildProcess::Signal(int signal)

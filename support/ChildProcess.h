@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+// How many entries a folder such as /proc/PID/task or /proc/self/fd holds
+// (0 when it cannot be read).
+int CountEntries(const std::string& directory);
+
 // A program run alongside a test: its standard output and error are pipes
 // the test reads (or closes) while it runs, and the test may signal it.
 class ChildProcess {

@@ -2,7 +2,6 @@
 // a sound server that dies, comes back, is absent, or stalls.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <thread>
 
 #include "AlsaWaveOut.h"
+#include "ChildProcess.h"
 #include "DialogFixture.h"
 #include "EventCounter.h"
 #include "SoundServer.h"
@@ -22,18 +22,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-int CountEntries(const char* directory)
-{
-    int count = 0;
-    if (DIR* dir = opendir(directory)) {
-        while (const dirent* entry = readdir(dir)) {
-            count += entry->d_name[0] != '.' ? 1 : 0;
-        }
-        closedir(dir);
-    }
-    return count;
-}
 
 long ResidentKilobytes()
 {
