@@ -98,9 +98,41 @@ try:
         return condition()
 
     check(pump_until(lambda: playing in announced), "the change was announced: " + repr(announced))
+
+    # Every route a reader has to the slider goes through the handler that
+    # the mouse uses: box, thumb and sound move together.
+    slider = named(app, "Frequency slider", pyatspi.ROLE_SCROLL_BAR)
+    box = named(app, "Frequency in Hz", pyatspi.ROLE_TEXT)
+    value = slider.queryValue()
+    actions = slider.queryAction()
+    action_index = {actions.getName(i): i for i in range(actions.nActions)}
+
+    def box_text():
+        return box.queryText().getText(0, -1)
+
+    def set_value(target):
+        value.currentValue = target
+
+    middle = (value.minimumValue + value.maximumValue) // 2
+    routes = [
+        ("Value set to the middle", lambda: set_value(middle), lambda v: v == middle),
+        ("Value set past the end", lambda: set_value(value.maximumValue + 50),
+         lambda v: v == value.maximumValue),
+        ("Decrease", lambda: actions.doAction(action_index["Decrease"]), lambda v: True),
+        ("Increase", lambda: actions.doAction(action_index["Increase"]), lambda v: True),
+    ]
+    for what, act, thumb_ok in routes:
+        before = box_text()
+        act()
+        moved = wait_for(lambda: box_text() != before)
+        sounding = wait_for(lambda: status_line(app).name
+                            == "This is a sine wave, %s Hz\n" % box_text())
+        check(moved and sounding and thumb_ok(value.currentValue),
+              "%s: box %r, thumb %s, status %r" % (what, box_text(), value.currentValue,
+                                                  status_line(app).name))
+    lost = status_line(app).name + "No sound: output device lost; reconnecting"
     with open(os.path.join(sound_dir, "pulse.pid")) as pid_file:
         os.kill(int(pid_file.read()), signal.SIGKILL)
-    lost = "This is a sine wave, 500.000 Hz\nNo sound: output device lost; reconnecting"
     check(wait_for(lambda: status_line(app).name == lost),
           "while lost it reads " + repr(status_line(app).name))
     check(pump_until(lambda: lost in announced), "the loss was announced")

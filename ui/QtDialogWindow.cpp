@@ -25,6 +25,7 @@
 
 #include "CWaveGeneratorDialog.h"
 #include "DialogAccessible.h"
+#include "ScrollBarAccessible.h"
 #include "ResourceIds.h"
 #include "WaylandTitleBar.h"
 #include "WindowScrollBar.h"
@@ -58,6 +59,7 @@ QtDialogWindow::QtDialogWindow(QWidget* parent)
     Q_INIT_RESOURCE(wavegen);  // the icons live in a static library
     static const bool readerOrder = [] {
         QAccessible::installFactory(&DialogAccessible::Create);
+        QAccessible::installFactory(&ScrollBarAccessible::Create);
         return true;
     }();
     (void)readerOrder;
