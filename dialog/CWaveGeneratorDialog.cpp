@@ -161,6 +161,7 @@ void CWaveGeneratorDialog::OnOutputChange()
         return;
     }
     if (state == OutputState::Playing) {
+        m_loggedFailure.clear();  // it plays again: the next failure is news
         ShowStatus(m_description.c_str());
         return;
     }
@@ -178,8 +179,9 @@ void CWaveGeneratorDialog::OnOutputChange()
 
 void CWaveGeneratorDialog::LogFailure(const std::string& line)
 {
-    if (!line.empty()) {
+    if (!line.empty() && line != m_loggedFailure) {
         m_window.LogFailure(line.c_str());
+        m_loggedFailure = line;
     }
 }
 
@@ -295,6 +297,7 @@ int CWaveGeneratorDialog::StartOutput()
         ShowMessage(kOpenFailedText);
         return 1;
     }
+    m_loggedFailure.clear();
     m_device.PrepareHeader(m_waveOut, &m_waveHeader);
     m_device.Write(m_waveOut, &m_waveHeader);
     return 0;

@@ -71,6 +71,10 @@ private:
     bool m_opening = false;  // while StartOutput waits for the device
     // Lost or Reopening while the status line says so, otherwise Playing.
     OutputState m_shownState = OutputState::Playing;
+    // The failure last written to the log; the same one again (a retry,
+    // another Start while the server is down) is not written until sound
+    // has played in between.
+    std::string m_loggedFailure;
 
     IDialogWindow& m_window;
     IWaveOut& m_device;

@@ -14,7 +14,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: wavegen-render [-w N] [-f TEXT] [-o FILE [--raw] [-n N]] [-p [SECONDS] [-D PCM]]\n"
+    "Usage: wavegen-render [-w NAME] [-f TEXT] [-o FILE [--raw] [-n N]] [-p [SECONDS] [-D PCM]]\n"
     "       wavegen-render -L | -V | -h\n";
 
 // Wrapped at 80 columns.
@@ -23,8 +23,10 @@ constexpr const char* kHelp =
     "looping buffer of a waveform and frequency, then writes it to a file, plays\n"
     "it, or both (the file first).\n"
     "\n"
-    "  -w, --waveform N      0 to 6, or sine, triangle, square, pulse, noise,\n"
-    "                        held-noise or sweep in any case (default sine)\n"
+    "  -w, --waveform NAME   sine, triangle, square, pulse, noise, held-noise or\n"
+    "                        sweep in any case, or the number of one in that\n"
+    "                        order counted from 0, so 1 is the triangle (the\n"
+    "                        window's list counts from 1); default sine\n"
     "  -f, --frequency TEXT  the text typed into the frequency box, in hertz, read\n"
     "                        with a decimal point (default 500.000)\n"
     "  -o, --output FILE     write a 16-bit mono 48000 Hz WAV file; - is standard\n"

@@ -21,7 +21,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: wavegen-scpi [--listen [ADDR:]PORT] [-D PCM]\n"
+    "Usage: wavegen-scpi [--listen [ADDR:]PORT] [-D PCM]\n"
     "       wavegen-scpi -V | -h\n";
 
 constexpr const char* kHelp =

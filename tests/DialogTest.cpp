@@ -136,6 +136,28 @@ TEST_F(WaveOutput, failedOpen_showsBothMessagesAndKeepsTheWaveformStatus)
     EXPECT_EQ(TakeLog(), Log{kStopped});
 }
 
+// A server that stays down fails every retry (the slider's repeat, each
+// Start) the same way: the log has it once, and again only after sound.
+TEST_F(WaveOutput, sameOpenFailureAgain_isLoggedOnceUntilSoundPlays)
+{
+    const std::string failure = "failure cannot open PCM 'default': Connection refused";
+    auto failures = [&] {
+        const Log taken = TakeLog();
+        return std::count(taken.begin(), taken.end(), failure);
+    };
+    waveOut.m_failOpen = true;
+    waveOut.m_failureText = "cannot open PCM 'default': Connection refused";
+    for (int i = 0; i < 3; ++i) {
+        Start("500");
+    }
+    EXPECT_EQ(failures(), 1);
+    waveOut.m_failOpen = false;
+    Start("500");
+    waveOut.m_failOpen = true;
+    Start("500");
+    EXPECT_EQ(failures(), 1);
+}
+
 TEST_F(WaveOutput, openIsHandedTheSynthesisedFormatAndWriteTheLoopingHeader)
 {
     Start("440", 1);

@@ -183,7 +183,7 @@ TEST_F(RenderTool, usageErrors_exit2WithAReasonAndTheUsage)
         const ProcessResult run = Render(c.arguments);
         EXPECT_EQ(run.status, 2) << c.names;
         EXPECT_NE(run.err.find(c.names), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find("\nusage: wavegen-render [-w N]"), std::string::npos);
+        EXPECT_NE(run.err.find("\nUsage: wavegen-render [-w NAME]"), std::string::npos);
     }
     // An option's value may start with "-" (-o -final.wav is a file).
     const ProcessResult dashed = Render({"-f", "-5", "-o", Path("-final.wav")});

@@ -25,8 +25,8 @@
 
 #include "CWaveGeneratorDialog.h"
 #include "DialogAccessible.h"
-#include "ScrollBarAccessible.h"
 #include "ResourceIds.h"
+#include "ScrollBarAccessible.h"
 #include "WaylandTitleBar.h"
 #include "WindowScrollBar.h"
 
