@@ -90,9 +90,12 @@ void OutputStateMachine::Fail(OutputStep step, int code)
 
 OutputStatus OutputStateMachine::Status() const
 {
-    const std::uint64_t error = m_error.load(std::memory_order_acquire);
+    // The state first: a failure is stored before the state that tells of
+    // it, so whoever sees Lost also sees why (read the other way round, a
+    // loss between the two reads came without its reason).
     OutputStatus status;
     status.state = State();
+    const std::uint64_t error = m_error.load(std::memory_order_acquire);
     status.error.step = static_cast<OutputStep>(error >> 32);
     status.error.code = -static_cast<int>(error & 0xFFFFFFFFu);
     status.underruns = m_underruns.load(std::memory_order_relaxed);
