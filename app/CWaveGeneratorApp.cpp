@@ -1,6 +1,8 @@
 #include "CWaveGeneratorApp.h"
 
 #include <QApplication>
+#include <QFont>
+#include <QFontInfo>
 #include <QSocketNotifier>
 #include <clocale>
 #include <cstdio>
@@ -65,6 +67,22 @@ void StartUpMessages(QtMsgType type, const QMessageLogContext& context, const QS
     std::_Exit(1);
 }
 
+// Message boxes and the own title bar use the desktop's font. A system
+// with no desktop's font settings and few fonts may resolve that to a
+// fixed-pitch face (only the Liberation fonts: Liberation Mono); a
+// proportional sans is asked for by name then.
+void UseProportionalFont()
+{
+    if (!QFontInfo(QApplication::font()).fixedPitch()) {
+        return;
+    }
+    QFont font = QApplication::font();
+    font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Noto Sans"), QStringLiteral("Arial")});
+    font.setStyleHint(QFont::SansSerif);
+    QApplication::setFont(font);
+}
+
 }  // namespace
 
 int CWaveGeneratorApp::Run(int argc, char** argv)
@@ -79,6 +97,7 @@ int CWaveGeneratorApp::Run(int argc, char** argv)
     g_toolkitHandler = qInstallMessageHandler(&StartUpMessages);
     QApplication application(argc, argv);
     qInstallMessageHandler(g_toolkitHandler);
+    UseProportionalFont();
     // Docks and task bars find the desktop entry by this (the Wayland app id).
     QGuiApplication::setDesktopFileName(QStringLiteral("org.wavegen.wavegen"));
     // Qt has set LC_NUMERIC from the environment; the C library's number

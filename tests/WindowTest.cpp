@@ -26,11 +26,13 @@
 #include "CWaveGeneratorDialog.h"
 #include "FakeTickSource.h"
 #include "FrequencyScale.h"
+#include "MessageSheet.h"
 #include "MonitorRecorder.h"
 #include "QtDialogWindow.h"
 #include "RecordingWaveOut.h"
 #include "ResourceIds.h"
 #include "SoundServer.h"
+#include "WaylandTitleBar.h"
 #include "WindowScrollBar.h"
 
 namespace {
@@ -136,6 +138,8 @@ private slots:
     void hungSoundServer_restartDuringTheWait_leavesNothingPlaying();
     void screenReader_namesEveryControlInTemplateOrder();
     void stopSignalDuringABox_endsWithoutPlaying();
+    void ownTitleBar_followsActivationWithACleanEdge();
+    void messageSheet_centredOverItsWindowAndModal();
 
 private:
     void ShowActive();
@@ -770,6 +774,84 @@ void WindowTest::stopSignalDuringABox_endsWithoutPlaying()
     QCOMPARE(m_dialog->DoModal(), IDOK);
     QCOMPARE(boxes.m_texts, QStringList({"Frequency is too high; try less than 16000"}));
     QVERIFY(std::find(m_log.begin(), m_log.end(), "open") == m_log.end());
+}
+
+// The bar a window draws itself on a compositor that leaves it decorations:
+// another window's activation greys it (the style's palette has one
+// highlight for both states), and its bottom edge is one unbroken line.
+void WindowTest::ownTitleBar_followsActivationWithACleanEdge()
+{
+    QWidget window;
+    window.resize(300, 120);
+    WaylandTitleBar::Attach(&window);
+    QWidget other;
+    other.resize(100, 100);
+    const auto barPicture = [&] {
+        return window.grab(QRect(0, 0, window.width(), WaylandTitleBar::kHeight)).toImage();
+    };
+    const auto edgeIsOneColour = [](const QImage& bar) {
+        const int y = bar.height() - 1;
+        for (int x = 1; x < bar.width(); ++x) {
+            if (bar.pixel(x, y) != bar.pixel(0, y)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    const QImage active = barPicture();
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QTRY_VERIFY(!window.isActiveWindow());
+    const QImage inactive = barPicture();
+    const QPoint background(window.width() / 2, 4);
+    QVERIFY(active.pixel(background) != inactive.pixel(background));
+    QVERIFY(edgeIsOneColour(active));
+    QVERIFY(edgeIsOneColour(inactive));
+}
+
+// Where the compositor places dialogs at random, a box shows inside its
+// window: centred, within it, wrapped to fit, and the only thing that
+// takes input until Enter, Esc or its close box ends it.
+void WindowTest::messageSheet_centredOverItsWindowAndModal()
+{
+    QWidget window;
+    window.resize(382, 363);
+    auto* behind = new QPushButton(QStringLiteral("behind"), &window);
+    behind->setGeometry(0, 0, window.width(), window.height());
+    int behindClicks = 0;
+    connect(behind, &QPushButton::clicked, [&] { ++behindClicks; });
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    const QString longLine = QStringLiteral(
+        "Make sure that you use the same sampling rate as the "
+        "recording device, and the same again");
+    const std::function<void(QWidget*)> endings[] = {
+        [](QWidget* box) { QTest::keyClick(box->focusWidget(), Qt::Key_Return); },
+        [](QWidget* box) { QTest::keyClick(box->focusWidget(), Qt::Key_Escape); },
+        [](QWidget* box) { box->close(); },
+    };
+    for (const auto& end : endings) {
+        MessageSheet sheet(&window);
+        bool checked = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = window.findChild<QWidget*>(QStringLiteral("messageSheetBox"));
+            QVERIFY(box != nullptr);
+            QVERIFY(QRect(QPoint(), window.size()).contains(box->geometry()));
+            QVERIFY(std::abs(box->geometry().center().x() - window.width() / 2) <= 1);
+            QVERIFY(std::abs(box->geometry().center().y() - window.height() / 2) <= 1);
+            QTest::mouseClick(behind, Qt::LeftButton, {}, QPoint(5, 5));
+            QTest::keyClick(behind, Qt::Key_Space);
+            checked = true;
+            end(box);
+        });
+        sheet.Run(QStringLiteral("wavegen"), longLine);
+        QVERIFY(checked);
+    }
+    QCOMPARE(behindClicks, 0);
 }
 
 int main(int argc, char** argv)

@@ -25,6 +25,7 @@
 
 #include "CWaveGeneratorDialog.h"
 #include "DialogAccessible.h"
+#include "MessageSheet.h"
 #include "ResourceIds.h"
 #include "ScrollBarAccessible.h"
 #include "WaylandTitleBar.h"
@@ -381,6 +382,14 @@ void QtDialogWindow::ExitWhenIdle()
         GiveUpWaiting([this] { ExitWhenIdle(); });
         return;
     }
+    if (m_openSheet != nullptr) {
+        if (m_dialog != nullptr) {
+            m_dialog->AbandonCommand();
+        }
+        m_openSheet->CloseBox();
+        QTimer::singleShot(0, this, [this] { ExitWhenIdle(); });
+        return;
+    }
     QWidget* modal = QApplication::activeModalWidget();
     if (modal != nullptr && modal != this) {
         if (m_dialog != nullptr) {
@@ -401,12 +410,16 @@ void QtDialogWindow::LogFailure(const char* line)
 void QtDialogWindow::MessageBox(const char* text)
 {
     m_scrollBar->CancelRepeat();
+    if (WaylandTitleBar::Wanted()) {
+        MessageSheet sheet(this);
+        m_openSheet = &sheet;
+        sheet.Run(QCoreApplication::applicationName(), QString::fromUtf8(text));
+        m_openSheet = nullptr;
+        return;
+    }
     QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(),
                     QString::fromUtf8(text), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
-    if (WaylandTitleBar::Wanted()) {
-        WaylandTitleBar::Attach(&box, WaylandTitleBar::CloseOnly);
-    }
     // Wide enough for the caption beside a window manager's frame buttons,
     // which the box's own size would otherwise cut to "w... n".
     constexpr int kFrameButtonsWidth = 120;

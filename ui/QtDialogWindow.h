@@ -12,6 +12,7 @@ class QLineEdit;
 class QEventLoop;
 class QListWidget;
 class QPushButton;
+class MessageSheet;
 class WindowScrollBar;
 
 // The dialog template rendered with Qt Widgets. It holds no generator logic:
@@ -91,7 +92,8 @@ private:
     void CentreOnScreen();
 
     CWaveGeneratorDialog* m_dialog = nullptr;
-    QEventLoop* m_waitLoop = nullptr;  // while an open waits
+    QEventLoop* m_waitLoop = nullptr;     // while an open waits
+    MessageSheet* m_openSheet = nullptr;  // while a box shows inside the window
     bool m_waitGivenUp = false;
     int m_baseUnitX = 0;
     int m_baseUnitY = 0;

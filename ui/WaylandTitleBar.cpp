@@ -103,7 +103,8 @@ WaylandTitleBar::WaylandTitleBar(QWidget* window, Buttons buttons)
     m_title->setText(window->windowTitle());
     m_title->setTextFormat(Qt::PlainText);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(6, 0, 2, 0);
+    // (the bottom row is the bar's edge line, which nothing covers)
+    layout->setContentsMargins(6, 0, 2, 1);
     layout->setSpacing(2);
     layout->addWidget(m_title, 1);
     if (buttons == MinimizeAndClose) {
@@ -133,15 +134,21 @@ QToolButton* WaylandTitleBar::AddButton(const QString& glyph, const QString& nam
     return button;
 }
 
-// The colours of the window's active or inactive state, the text on them
-// at least 4.5:1 (a style sheet, because the style ignores the palette's
-// text colour on tool buttons).
+// The active window's bar in the selection colours, an inactive one in a
+// grey a shade darker than the window, as desktops draw them (the style's
+// palette often has one highlight for both states); the text on either at
+// least 4.5:1 (a style sheet, because the style ignores the palette's text
+// colour on tool buttons).
 void WaylandTitleBar::FollowActivation()
 {
-    const QPalette::ColorGroup group =
-        window()->isActiveWindow() ? QPalette::Active : QPalette::Inactive;
-    const QColor text = palette().color(group, QPalette::HighlightedText);
-    const QColor background = ReadableBehind(palette().color(group, QPalette::Highlight), text);
+    const bool active = window()->isActiveWindow();
+    // (the window's palette: the bar's own is rewritten by its style sheet)
+    const QPalette& colours = window()->palette();
+    const QColor text = active ? colours.color(QPalette::Active, QPalette::HighlightedText)
+                               : colours.color(QPalette::Inactive, QPalette::WindowText);
+    const QColor base = active ? colours.color(QPalette::Active, QPalette::Highlight)
+                               : colours.color(QPalette::Inactive, QPalette::Window).darker(115);
+    const QColor background = ReadableBehind(base, text);
     const QColor hover =
         Luminance(background) > 0.5 ? background.darker(125) : background.lighter(130);
     setStyleSheet(QStringLiteral("* { background: %1; color: %2; }"
