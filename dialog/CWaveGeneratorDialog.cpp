@@ -5,6 +5,7 @@
 #include "NoiseGenerator.h"
 #include "NumberParse.h"
 #include "NumberRules.h"
+#include "OutputLevel.h"
 #include "ResourceIds.h"
 #include "SampleBuffer.h"
 #include "WaveformNames.h"
@@ -81,7 +82,7 @@ void CWaveGeneratorDialog::OnOK()
     m_waveform = m_window.GetListSelection(IDC_WAVEFORM_LIST);
     // Written so that NaN is refused too: it is no frequency.
     if (!(m_frequency > 0.0)) {
-        ShowMessage(kIllegalFrequencyText);
+        ShowMessage(Message::IllegalFrequency, kIllegalFrequencyText);
         return;
     }
     if (m_frequency > m_maxFrequency) {
@@ -121,7 +122,7 @@ int CWaveGeneratorDialog::StartPlaying()
 {
     const int result = StartOutput();
     if (result == 1) {
-        ShowMessage(kCannotOpenText);
+        ShowMessage(Message::CannotOpen, kCannotOpenText);
     }
     return result;
 }
@@ -258,9 +259,11 @@ double CWaveGeneratorDialog::SteppedFrequency(unsigned code)
 int CWaveGeneratorDialog::GenerateWaveform()
 {
     if (SynthesizeWaveform(*this, g_noise) == SynthesisResult::Refused) {
+        m_lastMessage = Message::Refusal;
         m_window.MessageBox(g_messageText);
         return 1;
     }
+    ScaleSamples(g_sampleBuffer, static_cast<std::size_t>(m_sampleCount), m_level);
     m_description = g_messageText;
     ShowStatus(g_messageText);
     FillPlaybackRecords();
@@ -294,7 +297,7 @@ int CWaveGeneratorDialog::StartOutput()
     if (opened != MMSYSERR_NOERROR) {
         m_waveOut = nullptr;
         LogFailure(m_device.FailureText(nullptr));
-        ShowMessage(kOpenFailedText);
+        ShowMessage(Message::OpenFailed, kOpenFailedText);
         return 1;
     }
     m_loggedFailure.clear();
@@ -303,8 +306,10 @@ int CWaveGeneratorDialog::StartOutput()
     return 0;
 }
 
-void CWaveGeneratorDialog::ShowMessage(const char* format, std::initializer_list<FormatArg> args)
+void CWaveGeneratorDialog::ShowMessage(Message kind, const char* format,
+                                       std::initializer_list<FormatArg> args)
 {
+    m_lastMessage = kind;
     FormatText(g_messageText, kMessageTextSize, format, args);
     m_window.MessageBox(g_messageText);
 }
@@ -312,7 +317,7 @@ void CWaveGeneratorDialog::ShowMessage(const char* format, std::initializer_list
 // A correction's message; false when the command was abandoned meanwhile.
 bool CWaveGeneratorDialog::ShowCorrection(const char* format, std::initializer_list<FormatArg> args)
 {
-    ShowMessage(format, args);
+    ShowMessage(Message::Correction, format, args);
     return !m_abandoned;
 }
 

@@ -52,12 +52,28 @@ public:
     WaveHeader m_waveHeader;
     WaveOutHandle m_waveOut = nullptr;
 
+    // Which message box the window was last asked to show, set before it
+    // shows: a front end that turns boxes into error codes reads it, never
+    // the box's wording.
+    enum class Message {
+        None,
+        IllegalFrequency,  // no frequency above 0: nothing changed
+        Correction,        // a frequency corrected to what can play
+        Refusal,           // the synthesis refused the settings
+        OpenFailed,        // the device would not open (first box)
+        CannotOpen,        // the device would not open (second box)
+    };
+    Message m_lastMessage = Message::None;
+    // The level the samples play at, 1 (full scale, as the window always
+    // plays) down to 0; set by the tool and the instrument.
+    double m_level = 1.0;
+
 protected:
     // The base dialog's OK: ends the modal loop with IDOK.
     void EndWithOK();
 
 private:
-    void ShowMessage(const char* format, std::initializer_list<FormatArg> args = {});
+    void ShowMessage(Message kind, const char* format, std::initializer_list<FormatArg> args = {});
     bool ShowCorrection(const char* format, std::initializer_list<FormatArg> args = {});
     void ShowFrequencyInBox();
     double SteppedFrequency(unsigned code);

@@ -1,6 +1,7 @@
 #include "ScpiInstrument.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 
@@ -15,6 +16,19 @@ constexpr const char* kFunctions[] = {"SINusoid", "TRIangle", "SQUare", "PULSe",
                                       "NOISe",    "HNOise",   "SWEep"};
 static_assert(std::size(kFunctions) == kWaveformCount);
 
+// Each waveform's peak-to-peak span as a share of full scale (the noises
+// run from 0 to full scale only), and its peak-to-peak over RMS.
+constexpr double kSpan[] = {1.0, 1.0, 1.0, 1.0, 0.5, 0.5, 1.0};
+const double kPeakToRms[] = {2 * std::sqrt(2.0), 2 * std::sqrt(3.0), 2.0, 2.0, std::sqrt(3.0),
+                             std::sqrt(3.0),     2 * std::sqrt(2.0)};
+// The least amplitude, as a share of the most.
+constexpr double kLeastLevel = 0.001;
+
+constexpr double kLeastLoad = 1.0;
+constexpr double kMostLoad = 10000.0;
+constexpr double kDefaultLoad = 50.0;
+constexpr double kInfinity = 9.9e37;  // SCPI's INFinity
+
 // The event status register's bits (IEEE 488.2).
 constexpr int kOperationComplete = 1 << 0;
 constexpr int kQueryError = 1 << 2;
@@ -23,14 +37,11 @@ constexpr int kExecutionError = 1 << 4;
 constexpr int kCommandError = 1 << 5;
 // The status byte's bits.
 constexpr int kErrorAvailable = 1 << 2;
+constexpr int kQuestionableSummary = 1 << 3;
 constexpr int kEventSummary = 1 << 5;
-
-// Every header the instrument knows, besides the common commands.
-constexpr const char* kHeaders[] = {
-    "[SOURce:]FUNCtion[:SHAPe]", "[SOURce:]FREQuency[:CW]", "OUTPut[:STATe]",
-    "SYSTem:ERRor[:NEXT]",       "SYSTem:ERRor:COUNt",      "SYSTem:VERSion",
-    "[SOURce:]STATus",
-};
+constexpr int kMasterSummary = 1 << 6;
+constexpr int kOperationSummary = 1 << 7;
+constexpr int kMostEnable = 32767;  // a status register's 15 bits
 
 std::string ShortForm(const char* mnemonic)
 {
@@ -43,29 +54,30 @@ std::string ShortForm(const char* mnemonic)
     return shortForm;
 }
 
-// A text as a SCPI string: on one line, quotes doubled.
-std::string Quoted(std::string_view text)
+// A text as a SCPI string: on one line, quotes doubled, at most `most`
+// characters between the quotes.
+std::string Quoted(std::string_view text, std::size_t most = std::string::npos)
 {
     while (!text.empty() && text.back() == '\n') {
         text.remove_suffix(1);
     }
-    std::string quoted = "\"";
+    std::string inside;
     for (char c : text) {
-        quoted += c == '\n' ? std::string(" ") : c == '"' ? std::string("\"\"") : std::string(1, c);
+        const std::string piece = c == '\n' ? " " : c == '"' ? "\"\"" : std::string(1, c);
+        if (inside.size() + piece.size() > most) {
+            break;
+        }
+        inside += piece;
     }
-    return quoted + "\"";
+    return "\"" + inside + "\"";
 }
 
-std::string Number(const char* format, double value)
+// NR3, as the frequency has always been answered.
+std::string Number(double value)
 {
     char text[64];
-    std::snprintf(text, sizeof text, format, value);
+    std::snprintf(text, sizeof text, "%.10E", value);
     return text;
-}
-
-bool StartsWith(std::string_view text, std::string_view prefix)
-{
-    return text.substr(0, prefix.size()) == prefix;
 }
 
 int EventBitOf(int code)
@@ -73,31 +85,130 @@ int EventBitOf(int code)
     if (code <= -400) {
         return kQueryError;
     }
-    if (code <= -300) {
+    if (code <= -300 || code > 0) {
         return kDeviceError;
     }
     return code <= -200 ? kExecutionError : kCommandError;
 }
 
+bool Is(const std::string& text, const char* mnemonic)
+{
+    return MatchesMnemonic(text, mnemonic);
+}
+
 }  // namespace
 
-ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks)
-    : m_output(m_silent), m_device(device), m_dialog(m_window, m_output, ticks)
+// A header of the instrument's tree with what runs it: a setting, a query,
+// or both; the pattern is read once.
+struct ScpiInstrument::Header {
+    std::vector<HeaderNode> pattern;
+    bool (*set)(ScpiInstrument&, const ScpiCommand&);
+    bool (*ask)(ScpiInstrument&, const ScpiCommand&, std::string&);
+};
+
+const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
+{
+    using I = ScpiInstrument;
+    using C = const ScpiCommand&;
+    using A = std::string&;
+    static const std::vector<Header> headers = [] {
+        std::vector<Header> table = {
+            {ParseHeaderPattern("[SOURce:]FUNCtion[:SHAPe]"),
+             [](I& i, C c) { return i.SetFunction(c); },
+             [](I& i, C c, A a) { return i.AskFunction(c, a); }},
+            {ParseHeaderPattern("[SOURce:]FREQuency[:CW]"),
+             [](I& i, C c) { return i.SetFrequency(c); },
+             [](I& i, C c, A a) { return i.AskFrequency(c, a); }},
+            {ParseHeaderPattern("[SOURce:]VOLTage[:LEVel][:IMMediate][:AMPLitude]"),
+             [](I& i, C c) { return i.SetAmplitude(c); },
+             [](I& i, C c, A a) { return i.AskAmplitude(c, a); }},
+            {ParseHeaderPattern("[SOURce:]VOLTage:UNIT"), [](I& i, C c) { return i.SetUnit(c); },
+             [](I& i, C c, A a) { return i.AskUnit(c, a); }},
+            {ParseHeaderPattern("[SOURce:]VOLTage[:LEVel][:IMMediate]:OFFSet"),
+             [](I& i, C c) { return i.SetOffset(c); },
+             [](I& i, C c, A a) { return i.AskOffset(c, a); }},
+            {ParseHeaderPattern("[SOURce:]VOLTage:RANGe"), nullptr,
+             [](I& i, C c, A a) { return i.AskRange(c, a); }},
+            {ParseHeaderPattern("OUTPut[:STATe]"), [](I& i, C c) { return i.SetOutput(c); },
+             [](I& i, C c, A a) { return i.AskOutput(c, a); }},
+            {ParseHeaderPattern("OUTPut:LOAD"), [](I& i, C c) { return i.SetLoad(c); },
+             [](I& i, C c, A a) { return i.AskLoad(c, a); }},
+            {ParseHeaderPattern("[SOURce:]APPLy"), nullptr,
+             [](I& i, C c, A a) { return i.AskApply(c, a); }},
+            {ParseHeaderPattern("SYSTem:ERRor[:NEXT]"), nullptr,
+             [](I& i, C c, A a) { return i.AskError(c, a); }},
+            {ParseHeaderPattern("SYSTem:ERRor:COUNt"), nullptr,
+             [](I& i, C c, A a) { return i.AskErrorCount(c, a); }},
+            {ParseHeaderPattern("SYSTem:VERSion"), nullptr,
+             [](I& i, C c, A a) { return i.AskVersion(c, a); }},
+            {ParseHeaderPattern("STATus:OPERation[:EVENt]"), nullptr,
+             [](I& i, C c, A a) { return i.AskEvent(c, a, i.m_operationEvent); }},
+            {ParseHeaderPattern("STATus:OPERation:CONDition"), nullptr,
+             [](I&, C, A a) {
+                 a = "0";  // no operation runs for long enough to show
+                 return true;
+             }},
+            {ParseHeaderPattern("STATus:OPERation:ENABle"),
+             [](I& i, C c) { return i.SetEnable(c, i.m_operationEnable); },
+             [](I& i, C, A a) {
+                 a = std::to_string(i.m_operationEnable);
+                 return true;
+             }},
+            {ParseHeaderPattern("STATus:QUEStionable[:EVENt]"), nullptr,
+             [](I& i, C c, A a) { return i.AskEvent(c, a, i.m_questionableEvent); }},
+            {ParseHeaderPattern("STATus:QUEStionable:CONDition"), nullptr,
+             [](I& i, C, A a) {
+                 a = std::to_string(i.m_questionableCondition);
+                 return true;
+             }},
+            {ParseHeaderPattern("STATus:QUEStionable:ENABle"),
+             [](I& i, C c) { return i.SetEnable(c, i.m_questionableEnable); },
+             [](I& i, C, A a) {
+                 a = std::to_string(i.m_questionableEnable);
+                 return true;
+             }},
+            {ParseHeaderPattern("STATus:PRESet"), [](I& i, C c) { return i.Preset(c); }, nullptr},
+            {ParseHeaderPattern("[SOURce:]STATus"), nullptr,
+             [](I& i, C c, A a) { return i.AskStatusLine(c, a); }},
+        };
+        // APPLy:SINusoid and the rest, one header each.
+        static constexpr bool (*kApply[])(I&, C) = {
+            [](I& i, C c) { return i.Apply(c, 0); }, [](I& i, C c) { return i.Apply(c, 1); },
+            [](I& i, C c) { return i.Apply(c, 2); }, [](I& i, C c) { return i.Apply(c, 3); },
+            [](I& i, C c) { return i.Apply(c, 4); }, [](I& i, C c) { return i.Apply(c, 5); },
+            [](I& i, C c) { return i.Apply(c, 6); },
+        };
+        static_assert(std::size(kApply) == kWaveformCount);
+        for (int row = 0; row < kWaveformCount; ++row) {
+            table.push_back({ParseHeaderPattern(std::string("[SOURce:]APPLy:") + kFunctions[row]),
+                             kApply[row], nullptr});
+        }
+        return table;
+    }();
+    return headers;
+}
+
+ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp)
+    : m_output(m_silent),
+      m_device(device),
+      m_dialog(m_window, m_output, ticks),
+      m_fullScale(fullScaleVpp),
+      m_amplitude(fullScaleVpp)
 {
     m_window.m_onMessage = [this](const char* text) { OnMessage(text); };
     m_window.m_onFailure = [this](const char* line) { m_failure = line; };
     m_dialog.OnInitDialog();
 }
 
-std::string ScpiInstrument::Execute(std::string_view line)
+std::string ScpiInstrument::Execute(std::string_view line, ScpiSession& session)
 {
     std::vector<ScpiCommand> commands;
     const int error = ParseScpiLine(line, commands);
     std::string response;
-    m_path.clear();
+    session.path.clear();
     for (const ScpiCommand& command : commands) {
         std::string answer;
-        if (!Run(command, answer)) {
+        if (!Run(command, session, answer)) {
             break;  // the rest of the line is not run after an error
         }
         if (command.query) {
@@ -110,65 +221,59 @@ std::string ScpiInstrument::Execute(std::string_view line)
     return response;
 }
 
-bool ScpiInstrument::Run(const ScpiCommand& command, std::string& answer)
+bool ScpiInstrument::Run(const ScpiCommand& command, ScpiSession& session, std::string& answer)
 {
     if (command.common) {
         return RunCommon(command, answer);
     }
     // A command without a leading ":" continues the path of the one before;
     // failing that, it is read from the root.
-    std::vector<std::string> nodes = command.rooted ? std::vector<std::string>() : m_path;
-    nodes.insert(nodes.end(), command.nodes.begin(), command.nodes.end());
-    const bool known =
-        std::any_of(std::begin(kHeaders), std::end(kHeaders),
-                    [&](const char* header) { return MatchesHeader(nodes, header); });
-    if (!known) {
-        nodes = command.nodes;
+    std::vector<std::string> typed = command.rooted ? std::vector<std::string>() : session.path;
+    typed.insert(typed.end(), command.nodes.begin(), command.nodes.end());
+    const auto find = [](const std::vector<std::string>& nodes) -> const Header* {
+        std::vector<std::string> names;
+        for (const std::string& node : nodes) {
+            names.push_back(SplitSuffix(node).first);
+        }
+        for (const Header& header : Headers()) {
+            if (MatchesHeader(names, header.pattern)) {
+                return &header;
+            }
+        }
+        return nullptr;
+    };
+    const Header* header = find(typed);
+    if (header == nullptr && !command.rooted && !session.path.empty()) {
+        typed = command.nodes;
+        header = find(typed);
     }
-    m_path.assign(nodes.begin(), nodes.end() - 1);
-    const auto is = [&](std::string_view pattern) { return MatchesHeader(nodes, pattern); };
-    const bool query = command.query;
-    if (query && !command.parameters.empty()) {
-        Queue(scpi::kParameterNotAllowed);
+    session.path.assign(typed.begin(), typed.end() - 1);
+    if (header == nullptr || (command.query ? header->ask == nullptr : header->set == nullptr)) {
+        Queue(scpi::kUndefinedHeader);
         return false;
     }
-    if (is("[SOURce:]FUNCtion[:SHAPe]")) {
-        answer = query ? ShortForm(kFunctions[m_window.m_selection]) : "";
-        return query || SetFunction(command);
+    // One instrument with one output: every numbered node is number 1.
+    for (const std::string& node : typed) {
+        if (SplitSuffix(node).second != 1) {
+            Queue(scpi::kHeaderSuffixOutOfRange, node);
+            return false;
+        }
     }
-    if (is("[SOURce:]FREQuency[:CW]")) {
-        answer = query ? Number("%.10E", m_dialog.m_frequency) : "";
-        return query || SetFrequency(command);
-    }
-    if (is("OUTPut[:STATe]")) {
-        answer = std::to_string(m_on ? 1 : 0);
-        return query || SetOutput(command);
-    }
-    if (query && is("SYSTem:ERRor[:NEXT]")) {
-        answer = NextError();
-        return true;
-    }
-    if (query && is("SYSTem:ERRor:COUNt")) {
-        answer = std::to_string(m_errors.size());
-        return true;
-    }
-    if (query && is("SYSTem:VERSion")) {
-        answer = "1999.0";
-        return true;
-    }
-    if (query && is("[SOURce:]STATus")) {
-        answer = Quoted(m_window.m_statusText);
-        return true;
-    }
-    Queue(scpi::kUndefinedHeader);
-    return false;
+    return command.query ? header->ask(*this, command, answer) : header->set(*this, command);
 }
 
 bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
 {
     const std::string& name = command.nodes.front();
     const bool query = command.query;
-    const bool takesValue = name == "ESE" && !query;
+    const bool takesValue = (name == "ESE" || name == "SRE") && !query;
+    static const char* const kKnown[] = {"CLS", "ESE", "ESR", "IDN", "OPC", "OPT",
+                                         "RST", "SRE", "STB", "TST", "WAI"};
+    if (std::none_of(std::begin(kKnown), std::end(kKnown),
+                     [&](const char* known) { return name == known; })) {
+        Queue(scpi::kUndefinedHeader, "*" + name);
+        return false;
+    }
     if (command.parameters.size() != (takesValue ? 1u : 0u)) {
         Queue(takesValue ? scpi::kMissingParameter : scpi::kParameterNotAllowed);
         return false;
@@ -180,6 +285,8 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
     } else if (!query && name == "CLS") {
         m_errors.clear();
         m_eventStatus = 0;
+        m_operationEvent = 0;
+        m_questionableEvent = 0;
     } else if (name == "OPC") {
         m_eventStatus |= query ? 0 : kOperationComplete;
         answer = std::to_string(1);  // every command is complete when its line is answered
@@ -187,21 +294,23 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
     } else if (query && name == "ESR") {
         answer = std::to_string(m_eventStatus);
         m_eventStatus = 0;
-    } else if (name == "ESE") {
-        double value = 0.0;
-        if (!query &&
-            (ParseFrequency(command.parameters.front(), value) != 0 || value < 0 || value > 255)) {
-            Queue(scpi::kDataOutOfRange);
+    } else if (name == "ESE" || name == "SRE") {
+        int& enable = name == "ESE" ? m_eventEnable : m_serviceEnable;
+        if (!query && !ReadInteger(command.parameters.front(), 255, enable)) {
             return false;
         }
-        m_eventEnable = query ? m_eventEnable : static_cast<int>(value);
-        answer = std::to_string(m_eventEnable);
+        if (name == "SRE") {
+            enable &= ~kMasterSummary;  // the standard: bit 6 cannot be enabled
+        }
+        answer = std::to_string(enable);
     } else if (query && name == "STB") {
         answer = std::to_string(StatusByte());
     } else if (query && name == "TST") {
         answer = std::to_string(0);  // (a short literal assigned trips GCC 12's -Wrestrict at -O3)
+    } else if (query && name == "OPT") {
+        answer = std::to_string(0);  // no options
     } else {
-        Queue(scpi::kUndefinedHeader);
+        Queue(scpi::kUndefinedHeader, "*" + name + (query ? "?" : ""));
         return false;
     }
     return true;
@@ -217,20 +326,89 @@ bool ScpiInstrument::TakesOne(const ScpiCommand& command)
     return false;
 }
 
+// ON, OFF, or a number that is ON when it rounds to anything but 0.
+bool ScpiInstrument::ReadBoolean(const std::string& text, bool& value)
+{
+    if (Is(text, "ON") || Is(text, "OFF")) {
+        value = Is(text, "ON");
+        return true;
+    }
+    double number = 0.0;
+    if (const int error = ParseNumber(text, number); error != 0 || std::isnan(number)) {
+        Queue(error == scpi::kDataTypeError ? scpi::kIllegalParameterValue : error,
+              "not ON, OFF or a number: " + text);
+        return false;
+    }
+    value = std::round(number) != 0.0;
+    return true;
+}
+
+// A number rounded to an integer from 0 to `most`, as IEEE 488.2 reads NRf.
+bool ScpiInstrument::ReadInteger(const std::string& text, int most, int& value)
+{
+    double number = 0.0;
+    if (const int error = ParseNumber(text, number); error != 0) {
+        Queue(error, text);
+        return false;
+    }
+    number = std::round(number);
+    if (!(number >= 0.0 && number <= most)) {
+        Queue(scpi::kDataOutOfRange, text + " is not 0 to " + std::to_string(most));
+        return false;
+    }
+    value = static_cast<int>(number);
+    return true;
+}
+
+// A query's optional MINimum or MAXimum: the limit in `value`, or nothing
+// asked (value untouched).
+bool ScpiInstrument::ReadLimitQuery(const ScpiCommand& command, double least, double most,
+                                    double& value)
+{
+    if (command.parameters.empty()) {
+        return true;
+    }
+    const std::string& text = command.parameters.front();
+    if (command.parameters.size() > 1 || !(Is(text, "MINimum") || Is(text, "MAXimum"))) {
+        Queue(scpi::kParameterNotAllowed, text);
+        return false;
+    }
+    value = Is(text, "MINimum") ? least : most;
+    return true;
+}
+
 bool ScpiInstrument::SetFunction(const ScpiCommand& command)
 {
     if (!TakesOne(command)) {
         return false;
     }
     for (int row = 0; row < kWaveformCount; ++row) {
-        if (MatchesMnemonic(command.parameters.front(), kFunctions[row])) {
+        if (Is(command.parameters.front(), kFunctions[row])) {
+            if (row == m_window.m_selection) {
+                return true;  // the same again: nothing to do
+            }
             m_window.m_selection = row;
-            Apply();
+            if (m_amplitude > MostAmplitude()) {
+                Queue(scpi::kSettingsConflict, "amplitude reduced to the most this function has");
+                m_amplitude = MostAmplitude();
+            }
+            UseAmplitude(m_amplitude);
+            Restart();
             return true;
         }
     }
     Queue(scpi::kIllegalParameterValue, "unknown function " + command.parameters.front());
     return false;
+}
+
+bool ScpiInstrument::AskFunction(const ScpiCommand& command, std::string& answer)
+{
+    if (!command.parameters.empty()) {
+        Queue(scpi::kParameterNotAllowed);
+        return false;
+    }
+    answer = ShortForm(kFunctions[m_window.m_selection]);
+    return true;
 }
 
 bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
@@ -241,9 +419,10 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
     const std::string& text = command.parameters.front();
     double hertz = 0.0;
     std::string typed;
-    if (MatchesMnemonic(text, "MINimum") || MatchesMnemonic(text, "MAXimum")) {
-        hertz =
-            MatchesMnemonic(text, "MINimum") ? m_dialog.m_minFrequency : m_dialog.m_maxFrequency;
+    if (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault")) {
+        hertz = Is(text, "MINimum")   ? m_dialog.m_minFrequency
+                : Is(text, "MAXimum") ? m_dialog.m_maxFrequency
+                                      : kDefaultFrequency;
     } else if (const int error = ParseFrequency(text, hertz, &typed); error != 0) {
         Queue(error == scpi::kInvalidCharacterData ? scpi::kIllegalParameterValue : error,
               "not a frequency: " + text);
@@ -258,28 +437,302 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
     // Typed into the box as given (so it reads, and is corrected, exactly as
     // the window's box would), or, scaled by a suffix, the shortest text
     // that reads back the same.
-    m_window.m_frequencyText = typed.empty() ? Number("%.17g", hertz) : typed;
-    Apply();
+    char shortest[64];
+    std::snprintf(shortest, sizeof shortest, "%.17g", hertz);
+    const std::string boxText = typed.empty() ? shortest : typed;
+    if (boxText == m_window.m_frequencyText) {
+        return true;  // the same again: nothing to do
+    }
+    m_window.m_frequencyText = boxText;
+    Restart();
+    return true;
+}
+
+bool ScpiInstrument::AskFrequency(const ScpiCommand& command, std::string& answer)
+{
+    double hertz = m_dialog.m_frequency;
+    if (!ReadLimitQuery(command, m_dialog.m_minFrequency, m_dialog.m_maxFrequency, hertz)) {
+        return false;
+    }
+    answer = Number(hertz);
+    return true;
+}
+
+double ScpiInstrument::MostAmplitude() const
+{
+    return m_fullScale * kSpan[m_window.m_selection];
+}
+
+// The samples' level for an amplitude (volts peak to peak).
+void ScpiInstrument::UseAmplitude(double vpp)
+{
+    m_amplitude = vpp;
+    m_dialog.m_level = vpp >= MostAmplitude() ? 1.0 : vpp / MostAmplitude();
+}
+
+bool ScpiInstrument::SetAmplitude(const ScpiCommand& command)
+{
+    if (!TakesOne(command)) {
+        return false;
+    }
+    const std::string& text = command.parameters.front();
+    const double most = MostAmplitude();
+    const double unit = m_rms ? kPeakToRms[m_window.m_selection] : 1.0;
+    double vpp = 0.0;
+    if (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault")) {
+        vpp = Is(text, "MINimum") ? most * kLeastLevel : most;
+    } else if (const int error = ParseNumber(text, vpp, {{"V", 1.0}, {"MV", 1e-3}}); error != 0) {
+        Queue(error == scpi::kDataTypeError ? scpi::kIllegalParameterValue : error,
+              "not an amplitude: " + text);
+        return false;
+    } else {
+        vpp *= unit;
+    }
+    // (A relative tolerance, so that MAX read back in VRMS is MAX again.)
+    if (!(vpp >= most * kLeastLevel * (1 - 1e-12) && vpp <= most * (1 + 1e-12))) {
+        Queue(scpi::kDataOutOfRange, "the amplitude is " + Number(most * kLeastLevel / unit) +
+                                         " to " + Number(most / unit) + (m_rms ? " VRMS" : " VPP"));
+        return false;
+    }
+    vpp = std::min(vpp, most);
+    if (vpp == m_amplitude) {
+        return true;  // the same again: nothing to do
+    }
+    UseAmplitude(vpp);
+    Restart();
+    return true;
+}
+
+bool ScpiInstrument::AskAmplitude(const ScpiCommand& command, std::string& answer)
+{
+    const double most = MostAmplitude();
+    double vpp = m_amplitude;
+    if (!ReadLimitQuery(command, most * kLeastLevel, most, vpp)) {
+        return false;
+    }
+    answer = Number(m_rms ? vpp / kPeakToRms[m_window.m_selection] : vpp);
+    return true;
+}
+
+bool ScpiInstrument::SetUnit(const ScpiCommand& command)
+{
+    if (!TakesOne(command)) {
+        return false;
+    }
+    const std::string& text = command.parameters.front();
+    if (!Is(text, "VPP") && !Is(text, "VRMS")) {
+        Queue(scpi::kIllegalParameterValue, "not VPP or VRMS: " + text);
+        return false;
+    }
+    m_rms = Is(text, "VRMS");
+    return true;
+}
+
+bool ScpiInstrument::AskUnit(const ScpiCommand& command, std::string& answer)
+{
+    if (!command.parameters.empty()) {
+        Queue(scpi::kParameterNotAllowed);
+        return false;
+    }
+    answer = m_rms ? "VRMS" : "VPP";
+    return true;
+}
+
+// The output is AC-coupled: no offset but 0.
+bool ScpiInstrument::SetOffset(const ScpiCommand& command)
+{
+    if (!TakesOne(command)) {
+        return false;
+    }
+    const std::string& text = command.parameters.front();
+    double volts = 0.0;
+    if (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault")) {
+        return true;
+    }
+    if (const int error = ParseNumber(text, volts, {{"V", 1.0}, {"MV", 1e-3}}); error != 0) {
+        Queue(error == scpi::kDataTypeError ? scpi::kIllegalParameterValue : error,
+              "not an offset: " + text);
+        return false;
+    }
+    if (volts != 0.0) {
+        Queue(scpi::kSettingsConflict, "the output is AC-coupled: the offset is 0 V");
+        return false;
+    }
+    return true;
+}
+
+bool ScpiInstrument::AskOffset(const ScpiCommand& command, std::string& answer)
+{
+    double volts = 0.0;
+    if (!ReadLimitQuery(command, 0.0, 0.0, volts)) {
+        return false;
+    }
+    answer = Number(volts);
+    return true;
+}
+
+bool ScpiInstrument::AskRange(const ScpiCommand& command, std::string& answer)
+{
+    if (!command.parameters.empty()) {
+        Queue(scpi::kParameterNotAllowed);
+        return false;
+    }
+    answer = Number(m_fullScale);
     return true;
 }
 
 bool ScpiInstrument::SetOutput(const ScpiCommand& command)
 {
-    if (!TakesOne(command)) {
+    bool on = false;
+    if (!TakesOne(command) || !ReadBoolean(command.parameters.front(), on)) {
         return false;
     }
-    const std::string& value = command.parameters.front();
-    const bool on = MatchesMnemonic(value, "ON") || value == "1";
-    if (!on && !MatchesMnemonic(value, "OFF") && value != "0") {
-        Queue(scpi::kIllegalParameterValue, "not ON, OFF, 1 or 0: " + value);
-        return false;
+    if (on == m_on && (!on || m_dialog.m_waveOut != nullptr)) {
+        return true;  // the same again: nothing to do
     }
     m_on = on;
     if (m_on) {
-        Apply();
+        Restart();
     } else {
         m_dialog.OnStop();
     }
+    return true;
+}
+
+bool ScpiInstrument::AskOutput(const ScpiCommand& command, std::string& answer)
+{
+    if (!command.parameters.empty()) {
+        Queue(scpi::kParameterNotAllowed);
+        return false;
+    }
+    answer = m_on ? "1" : "0";
+    return true;
+}
+
+// The load the output drives, for the scripts that set it: stored, and
+// the level is the sound card's whatever it is.
+bool ScpiInstrument::SetLoad(const ScpiCommand& command)
+{
+    if (!TakesOne(command)) {
+        return false;
+    }
+    const std::string& text = command.parameters.front();
+    double ohms = 0.0;
+    if (Is(text, "INFinity") || Is(text, "MAXimum") || Is(text, "MINimum") || Is(text, "DEFault")) {
+        ohms = Is(text, "INFinity")  ? kInfinity
+               : Is(text, "MAXimum") ? kMostLoad
+               : Is(text, "MINimum") ? kLeastLoad
+                                     : kDefaultLoad;
+    } else if (const int error = ParseNumber(text, ohms, {{"OHM", 1.0}, {"KOHM", 1e3}});
+               error != 0) {
+        Queue(error == scpi::kDataTypeError ? scpi::kIllegalParameterValue : error,
+              "not a load: " + text);
+        return false;
+    } else if (!(ohms >= kLeastLoad && ohms <= kMostLoad)) {
+        Queue(scpi::kDataOutOfRange, "the load is 1 to 10000 ohms, or INFinity");
+        return false;
+    }
+    m_load = ohms;
+    return true;
+}
+
+bool ScpiInstrument::AskLoad(const ScpiCommand& command, std::string& answer)
+{
+    double ohms = m_load;
+    if (!ReadLimitQuery(command, kLeastLoad, kMostLoad, ohms)) {
+        return false;
+    }
+    answer = Number(ohms);
+    return true;
+}
+
+// APPLy:<function> [frequency[,amplitude[,offset]]]: all in one, then the
+// output on, as bench generators do it.
+bool ScpiInstrument::Apply(const ScpiCommand& command, int function)
+{
+    if (command.parameters.size() > 3) {
+        Queue(scpi::kParameterNotAllowed);
+        return false;
+    }
+    const auto one = [&](const char* header, std::size_t index) {
+        ScpiCommand part;
+        part.nodes = {header};
+        part.parameters = {index < command.parameters.size() ? command.parameters[index]
+                                                             : std::string("DEF")};
+        return part;
+    };
+    ScpiCommand shape;
+    shape.parameters = {kFunctions[function]};
+    const ScpiCommand output = [] {
+        ScpiCommand on;
+        on.parameters = {"ON"};
+        return on;
+    }();
+    // The frequency and amplitude keep their values when not given.
+    const bool frequencyGiven = !command.parameters.empty();
+    const bool amplitudeGiven = command.parameters.size() > 1;
+    return SetFunction(shape) && (!frequencyGiven || SetFrequency(one("FREQ", 0))) &&
+           (!amplitudeGiven || SetAmplitude(one("VOLT", 1))) &&
+           (command.parameters.size() < 3 || SetOffset(one("VOLT:OFFS", 2))) && SetOutput(output);
+}
+
+bool ScpiInstrument::AskApply(const ScpiCommand& command, std::string& answer)
+{
+    if (!command.parameters.empty()) {
+        Queue(scpi::kParameterNotAllowed);
+        return false;
+    }
+    answer = Quoted(ShortForm(kFunctions[m_window.m_selection]) + " " +
+                    Number(m_dialog.m_frequency) + "," + Number(m_amplitude) + "," + Number(0.0));
+    return true;
+}
+
+bool ScpiInstrument::AskError(const ScpiCommand&, std::string& answer)
+{
+    answer = NextError();
+    return true;
+}
+
+bool ScpiInstrument::AskErrorCount(const ScpiCommand&, std::string& answer)
+{
+    answer = std::to_string(m_errors.size());
+    return true;
+}
+
+bool ScpiInstrument::AskVersion(const ScpiCommand&, std::string& answer)
+{
+    answer = "1999.0";
+    return true;
+}
+
+bool ScpiInstrument::AskStatusLine(const ScpiCommand&, std::string& answer)
+{
+    answer = Quoted(m_window.m_statusText);
+    return true;
+}
+
+// An event register's query reads it and clears it.
+bool ScpiInstrument::AskEvent(const ScpiCommand&, std::string& answer, int& event)
+{
+    answer = std::to_string(event);
+    event = 0;
+    return true;
+}
+
+bool ScpiInstrument::SetEnable(const ScpiCommand& command, int& enable)
+{
+    return TakesOne(command) && ReadInteger(command.parameters.front(), kMostEnable, enable);
+}
+
+// SCPI's preset: the enable registers as after power-on.
+bool ScpiInstrument::Preset(const ScpiCommand& command)
+{
+    if (!command.parameters.empty()) {
+        Queue(scpi::kParameterNotAllowed);
+        return false;
+    }
+    m_operationEnable = 0;
+    m_questionableEnable = 0;
     return true;
 }
 
@@ -287,6 +740,9 @@ void ScpiInstrument::Reset()
 {
     SwitchOff();
     m_dialog.OnInitDialog();
+    m_rms = false;
+    m_load = kDefaultLoad;
+    UseAmplitude(MostAmplitude());
 }
 
 void ScpiInstrument::SwitchOff()
@@ -295,7 +751,7 @@ void ScpiInstrument::SwitchOff()
     m_dialog.OnStop();
 }
 
-void ScpiInstrument::Apply()
+void ScpiInstrument::Restart()
 {
     m_dialog.OnStop();  // through the output that opened it
     m_output.SetTarget(m_on ? m_device : static_cast<IWaveOut&>(m_silent));
@@ -307,31 +763,56 @@ void ScpiInstrument::Apply()
     }
 }
 
+// Lost, the output stays on as set while the device is opened again; the
+// loss is queued once and shows as a QUEStionable condition until the
+// sound is back.
 void ScpiInstrument::OnOutputChange()
 {
     m_dialog.OnOutputChange();
-    if (m_on && IWaveOut::Status(m_dialog.m_waveOut).state == OutputState::Lost) {
-        SwitchOff();
-        Queue(scpi::kHardwareMissing, "the output device was lost; " + m_failure);
+    if (!m_on) {
+        return;
+    }
+    const OutputState state = IWaveOut::Status(m_dialog.m_waveOut).state;
+    const bool lost = state == OutputState::Lost || state == OutputState::Reopening;
+    SetCondition(m_questionableCondition, m_questionableEvent, kNoSound, lost);
+    if (lost && !m_lossQueued) {
+        m_lossQueued = true;
+        Queue(scpi::kHardwareMissing, "the output device was lost; reconnecting; " + m_failure);
+    } else if (state == OutputState::Playing) {
+        m_lossQueued = false;
     }
 }
 
-// Each message box of the window, with its exact text, as an error.
-void ScpiInstrument::OnMessage(const char* text)
+void ScpiInstrument::SetCondition(int& condition, int& event, int bits, bool on)
 {
-    const std::string_view message = text;
-    if (message == "Illegal frequency") {
+    if (on && (condition & bits) != bits) {
+        event |= bits & ~condition;  // a rising condition is an event
+    }
+    condition = on ? condition | bits : condition & ~bits;
+}
+
+// Each message box of the window as an error, its code from which box it
+// is and its text the box's own.
+void ScpiInstrument::OnMessage(const std::string& text)
+{
+    using Message = CWaveGeneratorDialog::Message;
+    switch (m_dialog.m_lastMessage) {
+    case Message::IllegalFrequency:
         Queue(scpi::kIllegalParameterValue, text);
-    } else if (StartsWith(message, "Frequency is too high") ||
-               StartsWith(message, "That was too low") ||
-               message == "The highest frequency is too high.") {
+        break;
+    case Message::Correction:
         Queue(scpi::kDataOutOfRange, text);
-    } else if (StartsWith(message, "fail to open waveOutDevice")) {
+        break;
+    case Message::OpenFailed:
         Queue(scpi::kHardwareMissing, text);
-    } else if (message == "cannot open wave out device") {
-        Queue(scpi::kHardwareMissing, std::string(text) + "; " + m_failure);
-    } else {
-        Queue(scpi::kSettingsConflict, text);  // the synthesis refused the settings
+        break;
+    case Message::CannotOpen:
+        Queue(scpi::kHardwareMissing, text + "; " + m_failure);
+        break;
+    case Message::Refusal:
+    case Message::None:
+        Queue(scpi::kSettingsConflict, text);
+        break;
     }
 }
 
@@ -356,11 +837,15 @@ std::string ScpiInstrument::NextError()
     }
     const auto [code, text] = m_errors.front();
     m_errors.pop_front();
-    return std::to_string(code) + "," + Quoted(text);
+    return std::to_string(code) + "," + Quoted(text, kMostErrorText);
 }
 
 int ScpiInstrument::StatusByte() const
 {
-    return (m_errors.empty() ? 0 : kErrorAvailable) |
-           ((m_eventStatus & m_eventEnable) != 0 ? kEventSummary : 0);
+    const int summary =
+        (m_errors.empty() ? 0 : kErrorAvailable) |
+        ((m_questionableEvent & m_questionableEnable) != 0 ? kQuestionableSummary : 0) |
+        ((m_eventStatus & m_eventEnable) != 0 ? kEventSummary : 0) |
+        ((m_operationEvent & m_operationEnable) != 0 ? kOperationSummary : 0);
+    return summary | ((summary & m_serviceEnable) != 0 ? kMasterSummary : 0);
 }

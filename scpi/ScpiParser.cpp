@@ -108,6 +108,12 @@ const char* ErrorText(int code)
         return "Missing parameter";
     case kUndefinedHeader:
         return "Undefined header";
+    case kHeaderSuffixOutOfRange:
+        return "Header suffix out of range";
+    case kDataTypeError:
+        return "Data type error";
+    case kSuffixNotAllowed:
+        return "Suffix not allowed";
     case kNumericDataError:
         return "Numeric data error";
     case kInvalidSuffix:
@@ -168,14 +174,9 @@ bool MatchesMnemonic(std::string_view typed, std::string_view pattern)
     return upper == shortForm || upper == Upper(pattern);
 }
 
-bool MatchesHeader(const std::vector<std::string>& nodes, std::string_view pattern)
+std::vector<HeaderNode> ParseHeaderPattern(std::string_view pattern)
 {
-    // The pattern's nodes, each optional when written in brackets.
-    struct Node {
-        std::string_view name;
-        bool optional;
-    };
-    std::vector<Node> wanted;
+    std::vector<HeaderNode> wanted;
     std::size_t at = 0;
     while (at < pattern.size()) {
         const bool optional = pattern[at] == '[';
@@ -189,10 +190,15 @@ bool MatchesHeader(const std::vector<std::string>& nodes, std::string_view patte
         }
         for (std::string_view name : SplitOutsideQuotes(part, ':')) {
             if (!name.empty()) {
-                wanted.push_back({name, optional});
+                wanted.push_back({std::string(name), optional});
             }
         }
     }
+    return wanted;
+}
+
+bool MatchesHeader(const std::vector<std::string>& nodes, const std::vector<HeaderNode>& wanted)
+{
     // Matches nodes[i..] against wanted[j..], skipping optional nodes.
     const auto match = [&](auto& self, std::size_t i, std::size_t j) -> bool {
         if (j == wanted.size()) {
@@ -205,6 +211,25 @@ bool MatchesHeader(const std::vector<std::string>& nodes, std::string_view patte
         return wanted[j].optional && self(self, i, j + 1);
     };
     return match(match, 0, 0);
+}
+
+bool MatchesHeader(const std::vector<std::string>& nodes, std::string_view pattern)
+{
+    return MatchesHeader(nodes, ParseHeaderPattern(pattern));
+}
+
+std::pair<std::string, long> SplitSuffix(const std::string& node)
+{
+    std::size_t digits = node.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(node[digits - 1])) != 0) {
+        --digits;
+    }
+    if (digits == node.size() || digits == 0) {
+        return {node, 1};  // none written means 1
+    }
+    // (More than nine digits is out of every range: read as the largest.)
+    const long suffix = node.size() - digits > 9 ? 999999999 : std::stol(node.substr(digits));
+    return {node.substr(0, digits), suffix};
 }
 
 int ParseFrequency(std::string_view text, double& hertz, std::string* asTyped)
@@ -226,8 +251,34 @@ int ParseFrequency(std::string_view text, double& hertz, std::string* asTyped)
         hertz *= 1e3;
     } else if (suffix == "MHZ" || suffix == "MAHZ") {
         hertz *= 1e6;
+    } else if (suffix == "GHZ") {
+        hertz *= 1e9;
     } else {
         return scpi::kInvalidSuffix;
     }
     return std::isfinite(hertz) ? 0 : scpi::kNumericDataError;
+}
+
+int ParseNumber(std::string_view text, double& value,
+                std::initializer_list<std::pair<std::string_view, double>> suffixes)
+{
+    const std::string number(text);
+    std::size_t used = 0;
+    if (!ParseDecimalPrefix(number.c_str(), value, used) || used == 0) {
+        return scpi::kDataTypeError;
+    }
+    const std::string suffix = Upper(Trim(text.substr(used)));
+    if (suffix.empty()) {
+        return 0;
+    }
+    if (suffixes.size() == 0) {
+        return scpi::kSuffixNotAllowed;
+    }
+    for (const auto& [name, multiplier] : suffixes) {
+        if (suffix == name) {
+            value *= multiplier;
+            return 0;
+        }
+    }
+    return scpi::kInvalidSuffix;
 }

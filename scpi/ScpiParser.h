@@ -1,7 +1,9 @@
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // One command of a program message line, as IEEE 488.2 and SCPI-99 write it:
@@ -17,11 +19,14 @@ struct ScpiCommand {
 // The SCPI error numbers this server queues.
 namespace scpi {
 inline constexpr int kSyntaxError = -102;
+inline constexpr int kDataTypeError = -104;
 inline constexpr int kParameterNotAllowed = -108;
 inline constexpr int kMissingParameter = -109;
 inline constexpr int kUndefinedHeader = -113;
+inline constexpr int kHeaderSuffixOutOfRange = -114;
 inline constexpr int kNumericDataError = -120;
 inline constexpr int kInvalidSuffix = -131;
+inline constexpr int kSuffixNotAllowed = -138;
 inline constexpr int kInvalidCharacterData = -141;
 inline constexpr int kSettingsConflict = -221;
 inline constexpr int kDataOutOfRange = -222;
@@ -45,10 +50,30 @@ int ParseScpiLine(std::string_view line, std::vector<ScpiCommand>& commands);
 // short form in capitals ("FREQuency": FREQ or FREQUENCY, in any case).
 bool MatchesMnemonic(std::string_view typed, std::string_view pattern);
 
-// A header pattern such as "[SOURce:]FREQuency[:CW]" against typed nodes.
+// A node of a header pattern: its mnemonic, and whether it may be left out.
+struct HeaderNode {
+    std::string name;
+    bool optional = false;
+};
+
+// "[SOURce:]FREQuency[:CW]" as its nodes, read once.
+std::vector<HeaderNode> ParseHeaderPattern(std::string_view pattern);
+
+// Typed nodes (numeric suffixes taken off) against a pattern.
+bool MatchesHeader(const std::vector<std::string>& nodes, const std::vector<HeaderNode>& pattern);
 bool MatchesHeader(const std::vector<std::string>& nodes, std::string_view pattern);
+
+// A typed node's numeric suffix split off: "SOUR2" is "SOUR" and 2; "FREQ"
+// is "FREQ" and 1, which a node without one means.
+std::pair<std::string, long> SplitSuffix(const std::string& node);
 
 // A decimal number (NRf) with an optional frequency suffix (HZ, KHZ, MHZ).
 // Returns 0 and the value in hertz, or a negative error number. Without a
 // suffix, *asTyped (when given) receives the number's text as written.
 int ParseFrequency(std::string_view text, double& hertz, std::string* asTyped = nullptr);
+
+// A decimal number (NRf) with an optional suffix from `suffixes` (upper
+// case, each with its multiplier; none given: no suffix allowed). Returns 0
+// and the value, or a negative error number.
+int ParseNumber(std::string_view text, double& value,
+                std::initializer_list<std::pair<std::string_view, double>> suffixes = {});

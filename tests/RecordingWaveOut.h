@@ -68,6 +68,20 @@ public:
 
     std::string FailureText(WaveOutHandle) const override { return m_failureText; }
 
+    // The last device opened is lost, as a killed server loses it, and then
+    // plays again, as a reopened one does.
+    void LoseLast()
+    {
+        OutputStateMachine& state = m_devices.back()->m_state;
+        state.Change(state.PlayingEpoch(), OutputState::Playing, OutputState::Lost);
+    }
+    void RecoverLast()
+    {
+        OutputStateMachine& state = m_devices.back()->m_state;
+        state.Change(state.PlayingEpoch(), OutputState::Lost, OutputState::Reopening);
+        state.Change(state.PlayingEpoch(), OutputState::Reopening, OutputState::Playing);
+    }
+
     std::vector<std::string>& m_log;
     bool m_failOpen = false;
     // Runs inside Open, as a slow device's wait; false gives the open up.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -54,7 +55,20 @@ protected:
             return CountEntries("/proc/self/fd") == fds &&
                    CountEntries("/proc/self/task") == threads;
         })) << CountEntries("/proc/self/fd")
-            << " descriptors, " << CountEntries("/proc/self/task") << " threads";
+            << " descriptors, threads " << ThreadNames();
+    }
+
+    // The process's threads by name, for a failure to say which one stayed.
+    static std::string ThreadNames()
+    {
+        std::string names;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::ifstream comm(task.path() / "comm");
+            std::string name;
+            std::getline(comm, name);
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        return names;
     }
 
     // Hands the output's changes of state to the dialog, as the window's
@@ -106,7 +120,8 @@ TEST_F(Reliability, manyStartStopCyclesAndSliderRestarts_releaseEverything)
     Start("500");  // the sound client library's first use sets up for good
     dialog.OnStop();
     // (once the device's own thread has closed it)
-    ASSERT_TRUE(WaitFor([&] { return CountEntries("/proc/self/task") == threads; }));
+    ASSERT_TRUE(WaitFor([&] { return CountEntries("/proc/self/task") == threads; }))
+        << threads << " threads before, now " << ThreadNames();
     const int fds = CountEntries("/proc/self/fd");
     [[maybe_unused]] long residentAfter100 = 0;
     for (int cycle = 1; cycle <= 2000; ++cycle) {
@@ -143,7 +158,8 @@ TEST_F(Reliability, serverKilledAndRestartedFiveTimes_playsAgainEachTimeAndLeave
     Start("500");  // the sound client library's first use sets up for good
     dialog.OnStop();
     // (once the device's own thread has closed it)
-    ASSERT_TRUE(WaitFor([&] { return CountEntries("/proc/self/task") == threads; }));
+    ASSERT_TRUE(WaitFor([&] { return CountEntries("/proc/self/task") == threads; }))
+        << threads << " threads before, now " << ThreadNames();
     const int fds = CountEntries("/proc/self/fd");
     Start("500");
     ASSERT_NE(dialog.m_waveOut, nullptr);

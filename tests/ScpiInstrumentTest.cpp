@@ -4,7 +4,12 @@
 
 #include <string>
 
+#include <algorithm>
+#include <vector>
+
 #include "FakeTickSource.h"
+#include "RecordingWaveOut.h"
+#include "SampleBuffer.h"
 #include "ScpiInstrument.h"
 #include "SilentWaveOut.h"
 
@@ -52,7 +57,7 @@ TEST(ScpiInstrument, session_answersAsTheStandardsAndTheWindowSay)
         {"*IDN? 1", ""},
         {"SYST:ERR?;ERR?;ERR?;ERR?",
          "-131,\"Invalid suffix; not a frequency: 1 XHZ\";-109,\"Missing parameter\";"
-         "-224,\"Illegal parameter value; not ON, OFF, 1 or 0: MAYBE\";"
+         "-224,\"Illegal parameter value; not ON, OFF or a number: MAYBE\";"
          "-108,\"Parameter not allowed\""},
         {"SYST:ERR?", "0,\"No error\""},
         // Status registers: each error class sets its bit.
@@ -75,6 +80,109 @@ TEST(ScpiInstrument, session_answersAsTheStandardsAndTheWindowSay)
         instrument.Execute("SYST:ERR?");
     }
     EXPECT_EQ(instrument.Execute("SYST:ERR?"), "-350,\"Queue overflow\"");
+}
+
+// What drivers written for bench generators send: each line with the
+// answer it must give, and then the error queue's next entry.
+TEST(ScpiInstrument, driversAndTheStandards_eachLineAndTheErrorItLeaves)
+{
+    SilentWaveOut device;
+    FakeTickSource ticks;
+    ScpiInstrument instrument(device, ticks);
+    const std::string noError = "0,\"No error\"";
+    const struct {
+        const char* line;
+        const char* answer;
+        std::string error;
+    } session[] = {
+        // IEEE 488.2: NRf integers rounded, no suffix; bit 6 of *SRE never set.
+        {"*ESE 4.6;*ESE?", "5", noError},
+        {"*ESE 0.1KHZ;*ESE?", "", "-138,\"Suffix not allowed; 0.1KHZ\""},
+        {"*SRE 255;*SRE?", "191", noError},
+        {"*ESE 256", "", "-222,\"Data out of range; 256 is not 0 to 255\""},
+        {"*FOO 1", "", "-113,\"Undefined header; *FOO\""},
+        {"*SAV 1", "", "-113,\"Undefined header; *SAV\""},
+        {"*OPT?", "0", noError},
+        // Numbered nodes: 1 is the only channel.
+        {"SOUR1:FREQ 1000;FREQ1?;:OUTP1 ON;OUTP1?;:FUNC1 SQU;FUNC1?", "1.0000000000E+03;1;SQU",
+         noError},
+        {"SOUR2:FREQ 2000;:FREQ?", "", "-114,\"Header suffix out of range; SOUR2\""},
+        // Booleans: nonzero after rounding is ON.
+        {"OUTP 0.4;OUTP?;OUTP 2;OUTP?", "0;1", noError},
+        // MIN, MAX and DEF as values and as query parameters; GHz a unit.
+        {"FREQ? MIN;FREQ? MAX", "1.0000000000E+01;1.6000000000E+04", noError},
+        {"FREQ DEF;FREQ?", "5.0000000000E+02", noError},
+        {"FREQ 1 GHZ;FREQ?", "1.6000000000E+04",
+         "-222,\"Data out of range; Frequency is too high; try less than 16000\""},
+        {"FREQ? 5", "", "-108,\"Parameter not allowed; 5\""},
+        // SCPI-99's status registers.
+        {"STAT:QUES:ENAB 512;ENAB?;:STAT:PRES;:STAT:QUES:ENAB?", "512;0", noError},
+        {"STAT:OPER?;:STAT:OPER:COND?;:STAT:QUES?;:STAT:QUES:COND?", "0;0;0;0", noError},
+        // Amplitude against the full scale (2 Vpp unless told otherwise).
+        {"*RST;VOLT:RANG?;VOLT?;VOLT? MIN", "2.0000000000E+00;2.0000000000E+00;2.0000000000E-03",
+         noError},
+        {"VOLT 500 MV;VOLT?;:VOLT:UNIT VRMS;:VOLT?;:VOLT:UNIT?",
+         "5.0000000000E-01;1.7677669530E-01;VRMS", noError},
+        {"VOLT:UNIT VPP;:VOLT 3", "",
+         "-222,\"Data out of range; the amplitude is 2.0000000000E-03 to 2.0000000000E+00 VPP\""},
+        {"VOLT MAX;:FUNC NOIS;FUNC?;VOLT?", "NOIS;1.0000000000E+00",
+         "-221,\"Settings conflict; amplitude reduced to the most this function has\""},
+        {"VOLT:OFFS 0;VOLT:OFFS?", "0.0000000000E+00", noError},
+        {"VOLT:OFFS 0.1", "",
+         "-221,\"Settings conflict; the output is AC-coupled: the offset is 0 V\""},
+        {"OUTP:LOAD INF;LOAD?;LOAD 50;LOAD?", "9.9000000000E+37;5.0000000000E+01", noError},
+        {"APPL:SQU 1 KHZ,0.5;:APPL?;:OUTP?",
+         "\"SQU 1.0000000000E+03,5.0000000000E-01,0.0000000000E+00\";1", noError},
+        {"*RST", "", noError},
+    };
+    for (const auto& step : session) {
+        EXPECT_EQ(instrument.Execute(step.line), step.answer) << step.line;
+        EXPECT_EQ(instrument.Execute("SYST:ERR?"), step.error) << step.line;
+    }
+    // An error's text is at most 255 characters, however long the cause.
+    instrument.Execute("FUNC " + std::string(4000, 'x'));
+    EXPECT_EQ(instrument.Execute("SYST:ERR?").size(), std::string("-224,\"\"").size() + 255);
+    // The service request: the error summary enabled sets the master summary.
+    EXPECT_EQ(instrument.Execute("*CLS;*SRE 4;bogus"), "");
+    EXPECT_EQ(instrument.Execute("*STB?"), "68");
+}
+
+// The level scales the samples; at full scale they stay exactly as the
+// window plays them.
+TEST(ScpiInstrument, amplitude_scalesTheSamplesAndFullScaleLeavesThem)
+{
+    SilentWaveOut device;
+    FakeTickSource ticks;
+    ScpiInstrument instrument(device, ticks);
+    const auto peak = [] { return *std::max_element(g_sampleBuffer, g_sampleBuffer + 48000); };
+    instrument.Execute("FUNC SQU;FREQ 100;OUTP ON");
+    EXPECT_EQ(peak(), 32767);
+    instrument.Execute("VOLT 1");
+    EXPECT_EQ(peak(), 16384);  // 16383.5, halves away from zero
+    instrument.Execute("VOLT MAX");
+    EXPECT_EQ(peak(), 32767);
+}
+
+// The same setting again touches nothing; a lost device keeps the output
+// on, is queued once and shows as a QUEStionable condition until it is back.
+TEST(ScpiInstrument, sameSettingAndLostDevice_noRestartAndOneError)
+{
+    std::vector<std::string> log;
+    RecordingWaveOut device(log);
+    FakeTickSource ticks;
+    ScpiInstrument instrument(device, ticks);
+    instrument.Execute("FREQ 700;OUTP ON");
+    const auto opens = [&] { return std::count(log.begin(), log.end(), "open"); };
+    const auto before = opens();
+    instrument.Execute("FREQ 700;FUNC SIN;OUTP ON;OUTP 1;VOLT MAX");
+    EXPECT_EQ(opens(), before);
+    device.LoseLast();
+    instrument.OnOutputChange();
+    instrument.OnOutputChange();
+    EXPECT_EQ(instrument.Execute("OUTP?;:STAT:QUES:COND?;:SYST:ERR:COUN?"), "1;512;1");
+    device.RecoverLast();
+    instrument.OnOutputChange();
+    EXPECT_EQ(instrument.Execute("OUTP?;:STAT:QUES:COND?;:STAT:QUES?;:STAT:QUES?"), "1;0;512;0");
 }
 
 }  // namespace

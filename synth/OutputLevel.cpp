@@ -1,0 +1,13 @@
+#include "OutputLevel.h"
+
+#include <cmath>
+
+void ScaleSamples(std::int16_t* samples, std::size_t count, double level)
+{
+    if (level == 1.0) {
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        samples[i] = static_cast<std::int16_t>(std::lround(samples[i] * level));
+    }
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// An output level below full scale: each sample times `level` (0 to 1),
+// rounded to the nearest step, halves away from zero. At 1 every sample
+// stays exactly as it was.
+void ScaleSamples(std::int16_t* samples, std::size_t count, double level);
