@@ -1,17 +1,30 @@
 #include "ScpiServer.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "EventCounter.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void SetOption(int fd, int level, int option)
+{
+    const int yes = 1;
+    setsockopt(fd, level, option, &yes, sizeof yes);  // (a socket without it still works)
+}
+
+}  // namespace
 
 ScpiServer::ScpiServer(ScpiInstrument& instrument, int listenFd, int stopFd, int outputChangeFd)
     : m_instrument(instrument),
@@ -21,55 +34,82 @@ ScpiServer::ScpiServer(ScpiInstrument& instrument, int listenFd, int stopFd, int
 {
 }
 
+ScpiServer::~ScpiServer()
+{
+    DropAll();
+}
+
+int ScpiServer::PollTimeout(bool acceptPaused) const
+{
+    Clock::time_point until = acceptPaused ? m_acceptPausedUntil : Clock::time_point::max();
+    for (const Client& client : m_clients) {
+        until = std::min(until, client.lastHeard + kIdleTimeout);
+    }
+    if (until == Clock::time_point::max()) {
+        return -1;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+    return static_cast<int>(std::max<long>(left.count(), 0));
+}
+
 int ScpiServer::Run()
 {
-    using Clock = std::chrono::steady_clock;
+    std::vector<pollfd> fds;
     for (;;) {
-        // While a client is connected, others wait in the listen queue; so
-        // they do while no descriptor is left to take one.
-        const bool acceptPaused = m_client < 0 && Clock::now() < m_acceptPausedUntil;
-        const int watched = m_client >= 0 ? m_client : acceptPaused ? -1 : m_listenFd;
-        std::array<pollfd, 3> fds{
-            {{m_stopFd, POLLIN, 0}, {m_outputChangeFd, POLLIN, 0}, {watched, POLLIN, 0}}};
-        const auto until = m_client >= 0  ? m_lastHeard + kIdleTimeout
-                           : acceptPaused ? m_acceptPausedUntil
-                                          : Clock::time_point::max();
-        int timeoutMs = -1;
-        if (until != Clock::time_point::max()) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-            timeoutMs = static_cast<int>(std::max<long>(left.count(), 0));
+        // Beyond the most clients, or with no descriptor left to take one,
+        // the rest wait in the listen queue.
+        const bool acceptPaused = Clock::now() < m_acceptPausedUntil;
+        const bool taking = !acceptPaused && m_clients.size() < kMostClients;
+        fds.assign({{m_stopFd, POLLIN, 0},
+                    {m_outputChangeFd, POLLIN, 0},
+                    {taking ? m_listenFd : -1, POLLIN, 0}});
+        for (const Client& client : m_clients) {
+            fds.push_back({client.fd, POLLIN, 0});
         }
-        if (poll(fds.data(), fds.size(), timeoutMs) < 0) {
+        if (poll(fds.data(), fds.size(), PollTimeout(acceptPaused)) < 0) {
             if (errno == EINTR) {
                 continue;
             }
             std::fprintf(stderr, "wavegen-scpi: cannot wait for clients (poll: %s)\n",
                          std::strerror(errno));
-            Drop();
+            DropAll();
             return 1;
         }
         if ((fds[0].revents & POLLIN) != 0) {
-            Drop();
+            DropAll();
             return 0;
         }
         if ((fds[1].revents & POLLIN) != 0) {
             ClearEvent(m_outputChangeFd);
             m_instrument.OnOutputChange();
         }
-        if (m_client < 0 && (fds[2].revents & POLLIN) != 0) {
+        // Each client in turn; a client let go is closed and taken out.
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < m_clients.size(); ++i) {
+            Client& client = m_clients[i];
+            const short events = fds[3 + i].revents;
+            const bool keep =
+                events != 0 ? ReadClient(client) : Clock::now() < client.lastHeard + kIdleTimeout;
+            if (keep) {
+                if (at != i) {
+                    m_clients[at] = std::move(client);
+                }
+                ++at;
+            } else {
+                close(client.fd);
+            }
+        }
+        m_clients.resize(at);
+        if ((fds[2].revents & POLLIN) != 0) {
             Accept();
-        } else if (m_client >= 0 && fds[2].revents != 0) {
-            ReadClient();
-        } else if (m_client >= 0 && Clock::now() >= m_lastHeard + kIdleTimeout) {
-            Drop();
         }
     }
 }
 
 void ScpiServer::Accept()
 {
-    m_client = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (m_client < 0) {
+    const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
         // Out of descriptors or memory, the client stays queued: pause rather
         // than spin on a listening socket that stays readable. A client that
         // gave up before it was taken is nothing to report.
@@ -81,67 +121,73 @@ void ScpiServer::Accept()
                              std::strerror(errno));
             }
             m_acceptFailing = true;
-            m_acceptPausedUntil = std::chrono::steady_clock::now() + kAcceptPause;
+            m_acceptPausedUntil = Clock::now() + kAcceptPause;
         }
         return;
     }
     m_acceptFailing = false;
-    m_pending.clear();
-    m_discarding = false;
-    m_lastHeard = std::chrono::steady_clock::now();
+    SetOption(fd, IPPROTO_TCP, TCP_NODELAY);
+    Client client;
+    client.fd = fd;
+    client.lastHeard = Clock::now();
+    m_clients.push_back(std::move(client));
 }
 
-void ScpiServer::Drop()
+void ScpiServer::DropAll()
 {
-    if (m_client >= 0) {
-        close(m_client);
-        m_client = -1;
+    for (const Client& client : m_clients) {
+        close(client.fd);
     }
+    m_clients.clear();
 }
 
-void ScpiServer::ReadClient()
+bool ScpiServer::ReadClient(Client& client)
 {
     char buffer[4096];
-    const ssize_t got = recv(m_client, buffer, sizeof buffer, 0);
+    const ssize_t got = recv(client.fd, buffer, sizeof buffer, 0);
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
-        return;
+        return true;
     }
     if (got <= 0) {
-        Drop();  // gone: a line it did not finish is not run
-        return;
+        return false;  // gone: a line it did not finish is not run
     }
-    m_lastHeard = std::chrono::steady_clock::now();
-    for (ssize_t i = 0; i < got && m_client >= 0; ++i) {
+    // The kernel turns this off again by itself: an acknowledgement held
+    // back would hold the client's next write (a query after a command)
+    // behind its own Nagle delay.
+    SetOption(client.fd, IPPROTO_TCP, TCP_QUICKACK);
+    client.lastHeard = Clock::now();
+    for (ssize_t i = 0; i < got; ++i) {
         const char c = buffer[i];
         if (c == '\n') {
-            if (!m_discarding) {
-                if (!m_pending.empty() && m_pending.back() == '\r') {
-                    m_pending.pop_back();
+            if (!client.discarding) {
+                if (!client.pending.empty() && client.pending.back() == '\r') {
+                    client.pending.pop_back();
                 }
-                Answer(m_instrument.Execute(m_pending));
+                if (!Answer(client, m_instrument.Execute(client.pending, client.session))) {
+                    return false;
+                }
             }
-            m_pending.clear();
-            m_discarding = false;
-        } else if (!m_discarding) {
-            m_pending += c;
-            if (m_pending.size() > kMostLineBytes) {
+            client.pending.clear();
+            client.discarding = false;
+        } else if (!client.discarding) {
+            client.pending += c;
+            if (client.pending.size() > kMostLineBytes) {
                 m_instrument.TooLong();
-                m_pending.clear();
-                m_discarding = true;
+                client.pending.clear();
+                client.discarding = true;
             }
         }
     }
+    return true;
 }
 
-// Sends an answer; a client that does not read its answers is let go.
-void ScpiServer::Answer(const std::string& line)
+// Sends an answer; false for a client that does not read its answers.
+bool ScpiServer::Answer(Client& client, const std::string& line)
 {
     if (line.empty()) {
-        return;
+        return true;
     }
     const std::string message = line + "\n";
-    const ssize_t sent = send(m_client, message.data(), message.size(), MSG_NOSIGNAL);
-    if (sent != static_cast<ssize_t>(message.size())) {
-        Drop();
-    }
+    const ssize_t sent = send(client.fd, message.data(), message.size(), MSG_NOSIGNAL);
+    return sent == static_cast<ssize_t>(message.size());
 }

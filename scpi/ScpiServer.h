@@ -2,42 +2,58 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "ScpiInstrument.h"
 
-// Serves one SCPI client at a time on a TCP socket, a line per program
-// message, until a stop signal. Further clients wait in the listen queue
-// until the one connected goes. A line is at most kMostLineBytes long (the
-// rest of a longer one is discarded with an error; the connection stays); a
-// client silent for kIdleTimeout, or one that does not read its answers, is
+// Serves SCPI clients on a TCP socket, a line per program message, until a
+// stop signal: up to kMostClients at once, each with its own line and place
+// in the command tree, all on the one instrument and error queue. A line is
+// run whole as soon as it ends, so a client that idles or holds half a line
+// delays no other. A line is at most kMostLineBytes long (the rest of a
+// longer one is discarded with an error; the connection stays); a client
+// silent for kIdleTimeout, or one that does not read its answers, is
 // disconnected. A client that goes away mid-line leaves the instrument as
-// it was.
+// it was. Replies go out at once (no Nagle delay, and no delayed ACK held
+// back from a client that writes a command and then its query).
 class ScpiServer {
 public:
     static constexpr std::size_t kMostLineBytes = 4096;
+    static constexpr std::size_t kMostClients = 16;
     static constexpr std::chrono::seconds kIdleTimeout{300};
     // How long taking clients pauses when no descriptor is left for one.
     static constexpr std::chrono::seconds kAcceptPause{1};
 
     ScpiServer(ScpiInstrument& instrument, int listenFd, int stopFd, int outputChangeFd);
+    ~ScpiServer();
+    ScpiServer(const ScpiServer&) = delete;
+    ScpiServer& operator=(const ScpiServer&) = delete;
+
     // Serves until a stop signal arrives on stopFd; returns 0, or 1 when
     // waiting failed (said on stderr).
     int Run();
 
 private:
+    struct Client {
+        int fd = -1;
+        std::string pending;      // bytes of the line not yet ended
+        bool discarding = false;  // in the rest of a line that was too long
+        std::chrono::steady_clock::time_point lastHeard;
+        ScpiSession session;
+    };
+
     void Accept();
-    void Drop();
-    void ReadClient();
-    void Answer(const std::string& line);
+    void DropAll();
+    // False when the client is gone (or let go).
+    bool ReadClient(Client& client);
+    bool Answer(Client& client, const std::string& line);
+    int PollTimeout(bool acceptPaused) const;
 
     ScpiInstrument& m_instrument;
     const int m_listenFd;
     const int m_stopFd;
     const int m_outputChangeFd;
-    int m_client = -1;
-    std::string m_pending;      // bytes of the line not yet ended
-    bool m_discarding = false;  // in the rest of a line that was too long
-    std::chrono::steady_clock::time_point m_lastHeard;
+    std::vector<Client> m_clients;
     std::chrono::steady_clock::time_point m_acceptPausedUntil;
     bool m_acceptFailing = false;  // said once until a client is taken again
 };

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -21,7 +22,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: wavegen-scpi [--listen [ADDR:]PORT] [-D PCM]\n"
+    "Usage: wavegen-scpi [--listen [ADDR:]PORT] [-D PCM] [--full-scale VPP]\n"
     "       wavegen-scpi -V | -h\n";
 
 constexpr const char* kHelp =
@@ -34,6 +35,9 @@ constexpr const char* kHelp =
     "                            no authentication: listen on a LAN address only\n"
     "                            on a trusted network\n"
     "  -D, --device PCM          the ALSA PCM to play on (default \"default\")\n"
+    "      --full-scale VPP      the peak-to-peak volts of a full-scale sine at\n"
+    "                            the output, as measured (default 2); VOLT\n"
+    "                            amplitudes are shares of it\n"
     "  -V, --version             print the version and exit\n"
     "  -h, --help                print this help and exit\n"
     "\n"
@@ -43,6 +47,7 @@ struct Options {
     std::string address = "127.0.0.1";
     unsigned short port = 5025;
     std::string device = "default";
+    double fullScale = ScpiInstrument::kDefaultFullScale;
 };
 
 int Usage(const std::string& reason)
@@ -82,12 +87,24 @@ int ParseArguments(int argc, char** argv, Options& options)
             }
         } else if ((argument == "-D" || argument == "--device") && hasValue) {
             options.device = argv[++i];
+        } else if (argument == "--full-scale" && hasValue) {
+            const std::string value = argv[++i];
+            double volts = 0.0;
+            if (ParseNumber(value, volts, {{"V", 1.0}, {"VPP", 1.0}}) != 0 || !(volts > 0.0) ||
+                !std::isfinite(volts)) {
+                return Usage("--full-scale: not a voltage above 0: " + value);
+            }
+            options.fullScale = volts;
         } else {
             return Usage("unknown or incomplete option " + argument);
         }
     }
     return -1;
 }
+
+// Connections that may wait to be taken; a burst of clients beyond it
+// waits for the kernel's retries (a second or more).
+constexpr int kBacklog = 128;
 
 int Listen(const Options& options)
 {
@@ -102,7 +119,7 @@ int Listen(const Options& options)
     const int yes = 1;
     if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
         bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, 8) != 0) {
+        listen(fd, kBacklog) != 0) {
         const int error = errno;
         if (fd >= 0) {
             close(fd);
@@ -147,8 +164,15 @@ int main(int argc, char** argv)
     getsockname(listenFd, reinterpret_cast<sockaddr*>(&bound), &boundSize);
     std::fprintf(stderr, "wavegen-scpi: listening on %s:%u, playing on PCM '%s'\n",
                  options.address.c_str(), ntohs(bound.sin_port), options.device.c_str());
-    // A script wants to know the sound stopped: a lost device switches it off.
-    AlsaWaveOut device(options.device, AlsaWaveOut::OnLoss::End);
+    if ((ntohl(bound.sin_addr.s_addr) >> 24) != 127) {  // not 127.0.0.0/8
+        std::fprintf(stderr,
+                     "wavegen-scpi: warning: %s is not a loopback address; SCPI has no "
+                     "authentication, so anyone who reaches this port can drive the output\n",
+                     options.address.c_str());
+    }
+    // As a bench generator keeps its output on, a lost device is opened
+    // again until the sound server is back (the loss is queued as -241).
+    AlsaWaveOut device(options.device, AlsaWaveOut::OnLoss::Reopen);
     if (const std::string failure = device.SetupFailure(); !failure.empty()) {
         std::fprintf(stderr, "wavegen-scpi: %s\n", failure.c_str());
         return 1;
@@ -157,7 +181,7 @@ int main(int argc, char** argv)
     // reads the signal and ends.
     device.m_waitForOpen = AlsaWaveOut::CancelledBy(stopFd);
     MonotonicTickSource ticks;
-    ScpiInstrument instrument(device, ticks);
+    ScpiInstrument instrument(device, ticks, options.fullScale);
     ScpiServer server(instrument, listenFd, stopFd, device.ChangeDescriptor());
     const int status = server.Run();
     instrument.SwitchOff();

@@ -17,6 +17,7 @@ import threading
 import time
 
 import pyvisa
+from pymeasure.instruments.agilent import Agilent33220A, Agilent33500, Agilent33521A
 
 RATE = 48000
 PORT = 0
@@ -129,7 +130,7 @@ def case_output_off_is_silent_within_100_ms(inst, recorder):
 
 def case_client_gone_mid_line_changes_nothing(inst, recorder):
     before = inst.query("FREQ?;OUTP?")
-    inst.close()  # one client at a time: this one steps aside
+    inst.close()
     with socket.create_connection(("127.0.0.1", PORT)) as other:
         other.sendall(b"FREQ 2000;OUTP ON")  # no line end: never run
     again = session()
@@ -137,9 +138,90 @@ def case_client_gone_mid_line_changes_nothing(inst, recorder):
     again.close()
 
 
+def case_drivers_of_bench_generators_run_unchanged(inst, recorder):
+    """pymeasure's drivers of three bench generators, as a script uses them."""
+    for driver in (Agilent33220A, Agilent33500, Agilent33521A):
+        gen = driver(f"TCPIP::127.0.0.1::{PORT}::SOCKET", visa_library="@py",
+                     read_termination="\n", write_termination="\n", timeout=10000)
+        try:
+            gen.clear()
+            gen.shape = "SQU"
+            gen.frequency = 1000
+            gen.amplitude_unit = "VPP"
+            gen.amplitude = 1.0
+            gen.offset = 0
+            gen.output = True
+            # (a driver maps 1 back to True, another to "ON")
+            got = (gen.shape, float(gen.frequency), float(gen.amplitude), gen.amplitude_unit,
+                   float(gen.offset), str(gen.output).upper() in ("TRUE", "ON"))
+            assert got == ("SQU", 1000.0, 1.0, "VPP", 0.0, True), f"{driver.__name__}: {got}"
+            if hasattr(gen, "output_load"):
+                gen.output_load = "INF"
+                assert float(gen.output_load) == 9.9e37, gen.output_load
+            gen.output = False
+            error = gen.ask("SYST:ERR?")
+            assert error == '0,"No error"', f"{driver.__name__}: {error}"
+        finally:
+            gen.adapter.connection.close()
+
+
+def case_a_query_after_a_command_is_not_held_back(inst, recorder):
+    """A command then a query, as drivers check each setting: no delayed
+    acknowledgement holds the query (it held each pair 40 ms)."""
+    def median_ms(action):
+        times = []
+        for _ in range(40):
+            started = time.perf_counter()
+            action()
+            times.append((time.perf_counter() - started) * 1000)
+        return sorted(times)[len(times) // 2]
+    bare = median_ms(lambda: inst.query("FREQ?"))
+    pair = median_ms(lambda: (inst.write("VOLT:UNIT VPP"), inst.query("FREQ?")))
+    print(f"     command+query {pair:.2f} ms, bare query {bare:.2f} ms (medians of 40)")
+    # (the stall is 40 ms; the bound leaves a loaded machine ten times the goal)
+    assert pair < bare + 20, f"command+query {pair:.1f} ms against {bare:.1f} ms for a query"
+
+
+def case_clients_share_one_instrument_and_never_wait(inst, recorder):
+    """Eight clients at once on the one state and error queue; one that holds
+    half a line, or idles, delays nobody."""
+    holder = socket.create_connection(("127.0.0.1", PORT))
+    holder.sendall(b"FREQ 2")  # half a line, held
+    others = [session() for _ in range(8)]
+    try:
+        others[0].write("*RST;*CLS;FREQ 1234")
+        for other in others:
+            assert other.query("FREQ?") == "1.2340000000E+03"
+        others[1].write("FREQ 1 XHZ")
+        assert others[2].query("SYST:ERR?").startswith("-131,"), "the queue is not shared"
+        assert others[3].query("SYST:ERR?") == '0,"No error"'
+        # Each keeps its own place in the tree within its line.
+        assert others[4].query("SOUR:FREQ?;FUNC?") == "1.2340000000E+03;SIN"
+        holder.sendall(b"000\n")  # the held line ends: FREQ 2000
+        assert wait_for(lambda: others[5].query("FREQ?") == "2.0000000000E+03")
+    finally:
+        holder.close()
+        for other in others:
+            other.close()
+
+
+def case_lxi_tools_raw(inst, recorder):
+    """lxi-tools' raw SCPI client, as a shell script uses it."""
+    ask = lambda command: subprocess.run(
+        ["lxi", "scpi", "-a", "127.0.0.1", "-p", str(PORT), "-r", command],
+        capture_output=True, text=True, timeout=30).stdout.strip()
+    assert ask("*IDN?") == "wavegen,wavegen-scpi,0,1.0.0"
+    assert ask("APPL:TRI 440,1.5;:APPL?") == '"TRI 4.4000000000E+02,1.5000000000E+00,0.0000000000E+00"'
+    assert ask("OUTP?;:SYST:ERR?") == '1;0,"No error"'
+    ask("OUTP OFF")
+
+
 CASES = [case_identity, case_sine_plays_what_the_tool_renders, case_too_high_is_corrected,
          case_not_a_number_changes_nothing, case_pulse_refusal_switches_off,
-         case_output_off_is_silent_within_100_ms, case_client_gone_mid_line_changes_nothing]
+         case_output_off_is_silent_within_100_ms, case_client_gone_mid_line_changes_nothing,
+         case_drivers_of_bench_generators_run_unchanged,
+         case_a_query_after_a_command_is_not_held_back,
+         case_clients_share_one_instrument_and_never_wait, case_lxi_tools_raw]
 
 
 def signal_during_a_hung_open_ends_at_once():
@@ -162,6 +244,8 @@ def signal_during_a_hung_open_ends_at_once():
         client.close()
     finally:
         os.kill(pulse, signal.SIGCONT)
+        if server.poll() is None:
+            server.kill()
     assert status == 0, f"status {status}"
     assert "cannot open" not in errors, errors
 
@@ -197,13 +281,23 @@ def session():
 
 
 def main():
+    # ctest ends a test that overruns with SIGTERM: the servers go too.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     server = subprocess.Popen([SCPI, "--listen", "127.0.0.1:0"], stderr=subprocess.PIPE, text=True)
+    try:
+        return run_cases(server)
+    finally:
+        if server.poll() is None:
+            server.kill()
+
+
+def run_cases(server):
     global PORT
     PORT = int(re.search(r":(\d+),", server.stderr.readline()).group(1))
     recorder = Recorder()
     passed = failed = 0
     for case in CASES:
-        inst = session()  # each case a client of its own, one at a time
+        inst = session()  # each case a client of its own
         try:
             case(inst, recorder)
             passed += 1
