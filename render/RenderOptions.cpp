@@ -14,7 +14,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: wavegen-render [-w NAME] [-f TEXT] [-o FILE [--raw] [-n N]] [-p [SECONDS] [-D PCM]]\n"
+    "Usage: wavegen-render [-w NAME] [-f TEXT] [--level LEVEL] [-o FILE [--raw] [-n N]]\n"
+    "                      [-p [SECONDS] [-D PCM]]\n"
     "       wavegen-render -L | -V | -h\n";
 
 // Wrapped at 80 columns.
@@ -29,6 +30,9 @@ constexpr const char* kHelp =
     "                        window's list counts from 1); default sine\n"
     "  -f, --frequency TEXT  the text typed into the frequency box, in hertz, read\n"
     "                        with a decimal point (default 500.000)\n"
+    "      --level LEVEL     the level below full scale: a share from 0 to 1\n"
+    "                        (0.5) or decibels (-6dB); default 1, every sample\n"
+    "                        as the window plays it\n"
     "  -o, --output FILE     write a 16-bit mono 48000 Hz WAV file; - is standard\n"
     "                        output\n"
     "      --raw             with -o: bare little-endian signed 16-bit samples\n"
@@ -119,20 +123,36 @@ bool LooksLikeSeconds(const char* text)
                                (text[0] == '.' && text[1] != '\0'));
 }
 
-enum : int { kRaw = 1000 };
+enum : int { kRaw = 1000, kLevel };
+
+// A share of full scale (0 < share <= 1), or decibels below it ("-6dB").
+std::string ParseLevel(const std::string& text, double& level)
+{
+    const char* end = text.data() + text.size();
+    double value = 0.0;
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    const std::string unit = Lower(std::string(stop, end));
+    if (error == std::errc() && (unit == "db" || unit == "dbfs") && value <= 0.0) {
+        value = std::pow(10.0, value / 20.0);
+    } else if (error != std::errc() || !unit.empty()) {
+        value = -1.0;
+    }
+    if (!(value > 0.0 && value <= 1.0)) {
+        return "--level: LEVEL must be a share above 0 and at most 1, or decibels at most 0 "
+               "(-6dB): " +
+               text;
+    }
+    level = value;
+    return {};
+}
 
 constexpr option kLongOptions[] = {
-    {"waveform", required_argument, nullptr, 'w'},
-    {"frequency", required_argument, nullptr, 'f'},
-    {"output", required_argument, nullptr, 'o'},
-    {"raw", no_argument, nullptr, kRaw},
-    {"repeat", required_argument, nullptr, 'n'},
-    {"play", optional_argument, nullptr, 'p'},
-    {"device", required_argument, nullptr, 'D'},
-    {"list-devices", no_argument, nullptr, 'L'},
-    {"version", no_argument, nullptr, 'V'},
-    {"help", no_argument, nullptr, 'h'},
-    {nullptr, 0, nullptr, 0},
+    {"waveform", required_argument, nullptr, 'w'}, {"frequency", required_argument, nullptr, 'f'},
+    {"output", required_argument, nullptr, 'o'},   {"raw", no_argument, nullptr, kRaw},
+    {"level", required_argument, nullptr, kLevel}, {"repeat", required_argument, nullptr, 'n'},
+    {"play", optional_argument, nullptr, 'p'},     {"device", required_argument, nullptr, 'D'},
+    {"list-devices", no_argument, nullptr, 'L'},   {"version", no_argument, nullptr, 'V'},
+    {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0},
 };
 
 std::string OptionName(int code)
@@ -209,6 +229,9 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options)
             break;
         case kRaw:
             options.raw = true;
+            break;
+        case kLevel:
+            reason = ParseLevel(value, options.level);
             break;
         case 'n':
             reason = ParseRepeat(value, options.repeat);

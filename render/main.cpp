@@ -254,6 +254,7 @@ int main(int argc, char** argv)
     dialog.OnInitDialog();
     window.m_frequencyText = options.frequency;
     window.m_selection = options.waveform;
+    dialog.m_level = options.level;
     dialog.OnOK();
     if (dialog.m_waveOut == nullptr) {
         return kEndedEarly;

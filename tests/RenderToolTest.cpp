@@ -117,6 +117,24 @@ TEST_F(RenderTool, rawRepeatedNoise_startsWithTheFirstDrawsAndRepeatsExactly)
     EXPECT_EQ(raw.substr(0, 960000), raw.substr(1920000, 960000));
 }
 
+// A level scales every sample, rounded halves away from zero; 1 leaves
+// them exactly as they are.
+TEST_F(RenderTool, level_scalesTheSamplesAndOneLeavesThem)
+{
+    const struct {
+        const char* level;
+        int high;
+    } cases[] = {{"1", 32767}, {"0.5", 16384}, {"-6dB", 16422}, {"-6.0206DBFS", 16383}};
+    for (const auto& c : cases) {
+        const ProcessResult run = Render(
+            {"-w", "square", "-f", "100", "--level", c.level, "--raw", "-o", Path("level.raw")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string raw = ReadFile(Path("level.raw"));
+        EXPECT_EQ(SampleAt(raw, 0, 0), -c.high) << c.level;
+        EXPECT_EQ(SampleAt(raw, 0, 240), c.high) << c.level;
+    }
+}
+
 TEST_F(RenderTool, correctionsAndStdout_printEveryMessageThenTheStatus)
 {
     const ProcessResult run =
@@ -178,6 +196,9 @@ TEST_F(RenderTool, usageErrors_exit2WithAReasonAndTheUsage)
         {{"-f", "1", "-f", "2"}, "-f/--frequency given twice"},
         {{"--", "-f", "100"}, "unexpected argument: -f"},
         {{"-o", "x.wav", "5", "-d"}, "unexpected argument: 5"},
+        {{"--level", "2"}, "--level: LEVEL must be"},
+        {{"--level", "3dB"}, "--level: LEVEL must be"},
+        {{"--level", "0"}, "--level: LEVEL must be"},
     };
     for (const auto& c : cases) {
         const ProcessResult run = Render(c.arguments);

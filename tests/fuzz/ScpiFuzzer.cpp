@@ -67,5 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (std::atoi(count.c_str()) > static_cast<int>(ScpiInstrument::kErrorQueueSize)) {
         std::abort();
     }
+    // An error's text at most 255 characters: "-NNN," and the quotes besides.
+    if (instrument.Execute("SYST:ERR?").size() > ScpiInstrument::kMostErrorText + 7) {
+        std::abort();
+    }
+    // The status byte is a byte, and its master summary follows *SRE.
+    const int status = std::atoi(instrument.Execute("*STB?").c_str());
+    const int enabled = std::atoi(instrument.Execute("*SRE?").c_str());
+    if (status < 0 || status > 255 || ((status & 64) != 0) != ((status & enabled & ~64) != 0)) {
+        std::abort();
+    }
     return 0;
 }
