@@ -77,26 +77,57 @@ void CWaveGeneratorDialog::OnOK()
     }
     m_abandoned = false;
     OnStop();
+    if (!TakeSettings() || GenerateWaveform() == 1) {
+        return;
+    }
+    StartPlaying();
+}
+
+// Start's checks and corrections alone, the window's messages included:
+// what a setting costs while nothing plays. True when the settings would
+// play; the buffer is not made.
+bool CWaveGeneratorDialog::CheckSettings()
+{
+    m_abandoned = false;
+    OnStop();
+    if (!TakeSettings()) {
+        return false;
+    }
+    if (CheckWaveform(*this) == SynthesisResult::Refused) {
+        m_lastMessage = Message::Refusal;
+        m_window.MessageBox(g_messageText);
+        return false;
+    }
+    m_description = g_messageText;
+    ShowStatus(g_messageText);
+    return true;
+}
+
+// The box's text and the list's row, with the checks and corrections that
+// Start makes before the synthesis; false when it refused or the command
+// was abandoned during a correction's box.
+bool CWaveGeneratorDialog::TakeSettings()
+{
     m_window.GetDlgItemText(IDC_FREQUENCY, g_messageText, kFrequencyTextLimit);
     m_frequency = ParseDecimal(g_messageText);
     m_waveform = m_window.GetListSelection(IDC_WAVEFORM_LIST);
     // Written so that NaN is refused too: it is no frequency.
     if (!(m_frequency > 0.0)) {
         ShowMessage(Message::IllegalFrequency, kIllegalFrequencyText);
-        return;
+        return false;
     }
     if (m_frequency > m_maxFrequency) {
         // The number is a third of the rate; it equals m_maxFrequency only
         // because both follow from 48000 samples per second.
         if (!ShowCorrection(kTooHighText, {TruncateToInt32(m_sampleRate) / 3})) {
-            return;
+            return false;
         }
         m_frequency = m_maxFrequency;
         m_window.SetDlgItemInt(IDC_FREQUENCY, TruncateToInt32(m_maxFrequency), true);
     }
     if (m_frequency < m_minFrequency && m_waveform <= kSquare) {
         if (!ShowCorrection(kTooLowText)) {
-            return;
+            return false;
         }
         // A fixed 10, not m_minFrequency: the correction names what ordinary
         // sound cards manage, whatever the slider's bottom is.
@@ -106,16 +137,13 @@ void CWaveGeneratorDialog::OnOK()
     if (m_waveform == kSweepingSine &&
         m_sampleRate * kSweepLimitFactor < m_frequency * kSweepTopFactor) {
         if (!ShowCorrection(kSweepTooHighText)) {
-            return;
+            return false;
         }
         m_frequency = m_sampleRate * kSweepCorrectionFactor;
         m_window.SetScrollPos(ScrollPosFromFrequency(*this, m_frequency));
         m_window.SetDlgItemInt(IDC_FREQUENCY, TruncateToInt32(m_frequency), true);
     }
-    if (GenerateWaveform() == 1) {
-        return;
-    }
-    StartPlaying();
+    return true;
 }
 
 int CWaveGeneratorDialog::StartPlaying()

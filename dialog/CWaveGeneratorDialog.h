@@ -39,6 +39,9 @@ public:
     void AbandonCommand() { m_abandoned = true; }
 
     int GenerateWaveform();
+    // Start's checks, corrections and refusals without making the buffer;
+    // true when the settings would play.
+    bool CheckSettings();
     // 0 when the device plays, 1 when it failed to open (after both boxes),
     // kStartCancelled when the open was given up (a Stop, an Exit or a
     // stop signal while it waited): nothing plays and nothing is shown.
@@ -73,6 +76,7 @@ protected:
     void EndWithOK();
 
 private:
+    bool TakeSettings();
     void ShowMessage(Message kind, const char* format, std::initializer_list<FormatArg> args = {});
     bool ShowCorrection(const char* format, std::initializer_list<FormatArg> args = {});
     void ShowFrequencyInBox();

@@ -16,10 +16,11 @@ constexpr const char* kFunctions[] = {"SINusoid", "TRIangle", "SQUare", "PULSe",
                                       "NOISe",    "HNOise",   "SWEep"};
 static_assert(std::size(kFunctions) == kWaveformCount);
 
-// Each waveform's peak-to-peak span as a share of full scale (the noises
-// run from 0 to full scale only), and its peak-to-peak over RMS.
-constexpr double kSpan[] = {1.0, 1.0, 1.0, 1.0, 0.5, 0.5, 1.0};
-const double kPeakToRms[] = {2 * std::sqrt(2.0), 2 * std::sqrt(3.0), 2.0, 2.0, std::sqrt(3.0),
+// Each waveform's peak-to-peak span as a share of full scale (the pulse
+// runs from the bottom to 0, the noises from 0 to the top), and its
+// peak-to-peak over its RMS (the pulse is low a hundredth of the time).
+constexpr double kSpan[] = {1.0, 1.0, 1.0, 0.5, 0.5, 0.5, 1.0};
+const double kPeakToRms[] = {2 * std::sqrt(2.0), 2 * std::sqrt(3.0), 2.0, 10.0, std::sqrt(3.0),
                              std::sqrt(3.0),     2 * std::sqrt(2.0)};
 // The least amplitude, as a share of the most.
 constexpr double kLeastLevel = 0.001;
@@ -189,7 +190,7 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
 }
 
 ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp)
-    : m_output(m_silent),
+    : m_output(device),
       m_device(device),
       m_dialog(m_window, m_output, ticks),
       m_fullScale(fullScaleVpp),
@@ -387,8 +388,12 @@ bool ScpiInstrument::SetFunction(const ScpiCommand& command)
             if (row == m_window.m_selection) {
                 return true;  // the same again: nothing to do
             }
+            // (Full scale stays full scale, whatever the function's span.)
+            const bool atMost = m_amplitude == MostAmplitude();
             m_window.m_selection = row;
-            if (m_amplitude > MostAmplitude()) {
+            if (atMost) {
+                m_amplitude = MostAmplitude();
+            } else if (m_amplitude > MostAmplitude()) {
                 Queue(scpi::kSettingsConflict, "amplitude reduced to the most this function has");
                 m_amplitude = MostAmplitude();
             }
@@ -753,12 +758,15 @@ void ScpiInstrument::SwitchOff()
 
 void ScpiInstrument::Restart()
 {
-    m_dialog.OnStop();  // through the output that opened it
-    m_output.SetTarget(m_on ? m_device : static_cast<IWaveOut&>(m_silent));
-    m_dialog.OnOK();
     if (!m_on) {
-        m_dialog.OnStop();
-    } else if (m_dialog.m_waveOut == nullptr) {
+        // Its checks, corrections and refusals only: the buffer is made
+        // when the output goes on.
+        m_dialog.CheckSettings();
+        return;
+    }
+    m_dialog.OnStop();  // through the output that opened it
+    m_dialog.OnOK();
+    if (m_dialog.m_waveOut == nullptr) {
         m_on = false;  // refused, or the device would not open: nothing plays
     }
 }

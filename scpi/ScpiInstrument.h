@@ -11,7 +11,6 @@
 #include "DeferredWaveOut.h"
 #include "ITickSource.h"
 #include "ScpiParser.h"
-#include "SilentWaveOut.h"
 
 // One client's place in the command tree: a command without a leading ":"
 // continues the path of the one before it on the same line.
@@ -22,11 +21,11 @@ struct ScpiSession {
 // The generator as a SCPI instrument. A setting is what the window would
 // hold (the frequency box's text, the list's row); switching the output on
 // is the window's Start command, with every check, correction and refusal,
-// and each message box becomes an entry of the error queue. A new function
-// or frequency runs Start again: on the device while the output is on, on a
-// silent output otherwise, so its corrections and refusals show at once.
-// The same setting again changes nothing. Every client shares the one state
-// and error queue.
+// and each message box becomes an entry of the error queue. A new function,
+// frequency or amplitude runs Start again while the output is on; while it
+// is off only Start's checks run, so corrections and refusals show at once
+// and the buffer is made when the output goes on. The same setting again
+// changes nothing. Every client shares the one state and error queue.
 class ScpiInstrument {
 public:
     static constexpr std::size_t kErrorQueueSize = 16;
@@ -107,7 +106,6 @@ private:
     void UseAmplitude(double vpp);
 
     ConsoleDialogWindow m_window;
-    SilentWaveOut m_silent;
     DeferredWaveOut m_output;
     IWaveOut& m_device;
     CWaveGeneratorDialog m_dialog;

@@ -147,7 +147,7 @@ double SweepLength(double frequency, double sampleRate)
 
 namespace {
 
-SynthesisResult SynthesizeSweep(GeneratorState& s)
+SynthesisResult SynthesizeSweep(GeneratorState& s, bool fill)
 {
     const double p = s.m_cyclesPerSample;
     s.m_sweepLength = SweepLength(s.m_frequency, s.m_sampleRate);
@@ -157,46 +157,60 @@ SynthesisResult SynthesizeSweep(GeneratorState& s)
     if (!(std::trunc(s.m_sweepLength) <= kSampleBufferCapacity)) {
         return Refuse(kSweepTooLongText, {s.m_minFrequency * kSweepMessageFactor});
     }
-    FillSweepSamples(FastestSinePath(), p, s.m_sweepLength, s.m_sampleCount, g_sampleBuffer);
+    if (fill) {
+        FillSweepSamples(FastestSinePath(), p, s.m_sweepLength, s.m_sampleCount, g_sampleBuffer);
+    }
     Format(kSweepStatus, {s.m_frequency * kOneThird, s.m_frequency * kFiveThirds,
                           s.m_sweepLength / s.m_sampleRate});
     return SynthesisResult::Ready;
 }
 
-SynthesisResult SynthesizeSelected(GeneratorState& s, NoiseGenerator& noise)
+SynthesisResult SynthesizeSelected(GeneratorState& s, NoiseGenerator& noise, bool fill)
 {
     const double p = s.m_cyclesPerSample;
     const std::int32_t count = s.m_sampleCount;
     switch (s.m_waveform) {
     case kSine:
-        FillSineSamples(FastestSinePath(), p, count, g_sampleBuffer);
+        if (fill) {
+            FillSineSamples(FastestSinePath(), p, count, g_sampleBuffer);
+        }
         Format(kSineStatus, {s.m_frequency});
         return SynthesisResult::Ready;
     case kTriangle:
-        FillTriangle(p, count);
+        if (fill) {
+            FillTriangle(p, count);
+        }
         Format(kTriangleStatus, {s.m_frequency});
         return SynthesisResult::Ready;
     case kSquare:
-        FillTwoLevel(p, count, 1 / (p + p), kHighLevel);
+        if (fill) {
+            FillTwoLevel(p, count, 1 / (p + p), kHighLevel);
+        }
         Format(kSquareStatus, {s.m_frequency});
         return SynthesisResult::Ready;
     case kPulse:
         if (1.0 / p < kShortestPulsePeriod) {
             return Refuse(kPulseTooFastText, {s.m_sampleRate * kPulseMessageFactor});
         }
-        FillTwoLevel(p, count, 1 / (p * kShortestPulsePeriod), 0);
+        if (fill) {
+            FillTwoLevel(p, count, 1 / (p * kShortestPulsePeriod), 0);
+        }
         Format(kPulseStatus, {s.m_frequency});
         return SynthesisResult::Ready;
     case kWhiteNoise:
-        FillNoise(noise, count);
+        if (fill) {
+            FillNoise(noise, count);
+        }
         Format(kNoiseStatus, {s.m_sampleRate / count});
         return SynthesisResult::Ready;
     case kHeldWhiteNoise:
-        FillHeldNoise(noise, count);
+        if (fill) {
+            FillHeldNoise(noise, count);
+        }
         Format(kHeldNoiseStatus, {s.m_sampleRate / count});
         return SynthesisResult::Ready;
     case kSweepingSine:
-        return SynthesizeSweep(s);
+        return SynthesizeSweep(s, fill);
     default:
         return Refuse(kUnknownWaveformText);
     }
@@ -204,7 +218,9 @@ SynthesisResult SynthesizeSelected(GeneratorState& s, NoiseGenerator& noise)
 
 }  // namespace
 
-SynthesisResult SynthesizeWaveform(GeneratorState& state, NoiseGenerator& noise)
+namespace {
+
+SynthesisResult Synthesize(GeneratorState& state, NoiseGenerator& noise, bool fill)
 {
     state.m_cyclesPerSample = state.m_frequency / state.m_sampleRate;
     const double nominalCount = state.m_bufferSeconds * state.m_sampleRate;
@@ -212,5 +228,18 @@ SynthesisResult SynthesizeWaveform(GeneratorState& state, NoiseGenerator& noise)
     if (!(std::trunc(nominalCount) <= kSampleBufferCapacity)) {
         return Refuse(kTooLongText);
     }
-    return SynthesizeSelected(state, noise);
+    return SynthesizeSelected(state, noise, fill);
+}
+
+}  // namespace
+
+SynthesisResult SynthesizeWaveform(GeneratorState& state, NoiseGenerator& noise)
+{
+    return Synthesize(state, noise, true);
+}
+
+SynthesisResult CheckWaveform(GeneratorState& state)
+{
+    NoiseGenerator untouched;  // (not drawn from without a fill)
+    return Synthesize(state, untouched, false);
 }

@@ -22,6 +22,9 @@ enum class SynthesisResult { Ready, Refused };
 // m_cyclesPerSample, m_sampleCount (and m_sweepLength for the sweep) are set
 // either way.
 SynthesisResult SynthesizeWaveform(GeneratorState& state, NoiseGenerator& noise);
+// The same checks, refusals, counts and status text, without filling the
+// buffer or drawing noise: what a setting costs before anything plays.
+SynthesisResult CheckWaveform(GeneratorState& state);
 
 // The length in samples of one sweep of the sweeping sine: 100 cycles of its
 // lowest frequency, twice over.
