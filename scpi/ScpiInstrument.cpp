@@ -73,6 +73,9 @@ std::string Quoted(std::string_view text, std::size_t most = std::string::npos)
     return "\"" + inside + "\"";
 }
 
+// (Answers are made as whole strings, never assigned from a short literal:
+// GCC 12 warns falsely about that at -O3, -Wrestrict.)
+
 // NR3, as the frequency has always been answered.
 std::string Number(double value)
 {
@@ -146,7 +149,7 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
              [](I& i, C c, A a) { return i.AskEvent(c, a, i.m_operationEvent); }},
             {ParseHeaderPattern("STATus:OPERation:CONDition"), nullptr,
              [](I&, C, A a) {
-                 a = "0";  // no operation runs for long enough to show
+                 a = std::to_string(0);  // no operation runs for long enough to show
                  return true;
              }},
             {ParseHeaderPattern("STATus:OPERation:ENABle"),
@@ -280,7 +283,7 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
         return false;
     }
     if (query && name == "IDN") {
-        answer = "wavegen,wavegen-scpi,0," WAVEGEN_VERSION;
+        answer = std::string("wavegen,wavegen-scpi,0," WAVEGEN_VERSION);
     } else if (!query && name == "RST") {
         Reset();
     } else if (!query && name == "CLS") {
@@ -307,7 +310,7 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
     } else if (query && name == "STB") {
         answer = std::to_string(StatusByte());
     } else if (query && name == "TST") {
-        answer = std::to_string(0);  // (a short literal assigned trips GCC 12's -Wrestrict at -O3)
+        answer = std::to_string(0);
     } else if (query && name == "OPT") {
         answer = std::to_string(0);  // no options
     } else {
@@ -539,7 +542,7 @@ bool ScpiInstrument::AskUnit(const ScpiCommand& command, std::string& answer)
         Queue(scpi::kParameterNotAllowed);
         return false;
     }
-    answer = m_rms ? "VRMS" : "VPP";
+    answer = std::string(m_rms ? "VRMS" : "VPP");
     return true;
 }
 
@@ -610,7 +613,7 @@ bool ScpiInstrument::AskOutput(const ScpiCommand& command, std::string& answer)
         Queue(scpi::kParameterNotAllowed);
         return false;
     }
-    answer = m_on ? "1" : "0";
+    answer = std::to_string(m_on ? 1 : 0);
     return true;
 }
 
@@ -706,7 +709,7 @@ bool ScpiInstrument::AskErrorCount(const ScpiCommand&, std::string& answer)
 
 bool ScpiInstrument::AskVersion(const ScpiCommand&, std::string& answer)
 {
-    answer = "1999.0";
+    answer = std::string("1999.0");
     return true;
 }
 
