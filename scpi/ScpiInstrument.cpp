@@ -194,7 +194,6 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
 
 ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp)
     : m_output(device),
-      m_device(device),
       m_dialog(m_window, m_output, ticks),
       m_fullScale(fullScaleVpp),
       m_amplitude(fullScaleVpp)

@@ -107,7 +107,6 @@ private:
 
     ConsoleDialogWindow m_window;
     DeferredWaveOut m_output;
-    IWaveOut& m_device;
     CWaveGeneratorDialog m_dialog;
     const double m_fullScale;
     ScpiSession m_session;  // a single client's, for Execute(line)
