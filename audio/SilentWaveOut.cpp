@@ -15,6 +15,9 @@ int SilentWaveOut::Write(WaveOutHandle handle, WaveHeader* header)
 {
     const int queued = handle->m_headers.Queue(header);
     handle->m_state.Begin();
+    // Taken whole at once: whoever waits for the first samples to reach
+    // the device need not wait for this one.
+    handle->m_state.CountFrames(header->dwBufferLength / 2);
     return queued;
 }
 

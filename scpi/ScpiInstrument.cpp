@@ -1,9 +1,11 @@
 #include "ScpiInstrument.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <iterator>
+#include <thread>
 
 #include "NumberRules.h"
 #include "ResourceIds.h"
@@ -291,9 +293,11 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
         m_operationEvent = 0;
         m_questionableEvent = 0;
     } else if (name == "OPC") {
+        AwaitSound();
         m_eventStatus |= query ? 0 : kOperationComplete;
-        answer = std::to_string(1);  // every command is complete when its line is answered
+        answer = std::to_string(1);
     } else if (!query && name == "WAI") {
+        AwaitSound();
     } else if (query && name == "ESR") {
         answer = std::to_string(m_eventStatus);
         m_eventStatus = 0;
@@ -750,6 +754,22 @@ void ScpiInstrument::Reset()
     m_rms = false;
     m_load = kDefaultLoad;
     UseAmplitude(MostAmplitude());
+}
+
+// Every command is complete when its sound has reached the device: while
+// the output is on, until the device has taken the loop's first samples
+// (a few milliseconds), or it is lost, or 2 s have passed.
+void ScpiInstrument::AwaitSound()
+{
+    constexpr auto kLongest = std::chrono::seconds(2);
+    const auto until = std::chrono::steady_clock::now() + kLongest;
+    while (m_on && m_dialog.m_waveOut != nullptr && std::chrono::steady_clock::now() < until) {
+        const OutputStatus status = IWaveOut::Status(m_dialog.m_waveOut);
+        if (status.state != OutputState::Playing || status.framesWritten > 0) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void ScpiInstrument::SwitchOff()

@@ -94,6 +94,7 @@ private:
     bool ReadInteger(const std::string& text, int most, int& value);
     bool ReadLimitQuery(const ScpiCommand& command, double least, double most, double& value);
 
+    void AwaitSound();
     void Reset();
     // Start with the settings, on the device when the output is on.
     void Restart();
