@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 
 #include <cerrno>
 #include <cstring>
@@ -154,6 +156,39 @@ void AlsaPlaybackDevice::Start(const char* frames, std::uint32_t bytes, std::uin
     m_passes = passes;
     m_state.Begin();
     Wake();
+}
+
+bool AlsaPlaybackDevice::Switch(const char* frames, std::uint32_t bytes, double fromCyclesPerSample,
+                                double toCyclesPerSample)
+{
+    const snd_pcm_uframes_t frameCount = bytes / m_format.nBlockAlign;
+    if (frameCount == 0 || m_state.State() != OutputState::Playing) {
+        return false;
+    }
+    m_switchFrames = frames;
+    m_switchFrameCount = frameCount;
+    m_switchFrom = fromCyclesPerSample;
+    m_switchTo = toCyclesPerSample;
+    m_switching.store(Switching::Asked);
+    Wake();
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kSwitchTimeoutMs);
+    while (m_switching.load() == Switching::Asked && std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+    }
+    Switching asked = Switching::Asked;
+    if (m_switching.compare_exchange_strong(asked, Switching::Withdrawn)) {
+        m_switching.store(Switching::None);
+        return false;  // not taken in time: the old loop plays on
+    }
+    // Taken: the thread reads the new buffer from its next copy on, and a
+    // copy from the old one, if one was under way, is over once it is not
+    // reading.
+    while (m_reading.load()) {
+        std::this_thread::yield();
+    }
+    m_switching.store(Switching::None);
+    return true;
 }
 
 void AlsaPlaybackDevice::Stop()
@@ -360,8 +395,31 @@ bool AlsaPlaybackDevice::ReadWhilePlaying(std::uint32_t epoch, Reader read)
 
 // Writes up to one period from the current position, never across the
 // loop seam; false when the play is to end or the device is lost.
+// The caller's new loop, from the frame that continues the old one: the
+// same place, or the new loop's frame of the same phase.
+void AlsaPlaybackDevice::TakeSwitch()
+{
+    Switching asked = Switching::Asked;
+    if (!m_switching.compare_exchange_strong(asked, Switching::Taken)) {
+        return;  // withdrawn
+    }
+    snd_pcm_uframes_t position = m_position % m_switchFrameCount;
+    if (m_switchFrom > 0.0 && m_switchTo > 0.0) {
+        const double cycles = static_cast<double>(m_position) * m_switchFrom;
+        const double phase = cycles - std::floor(cycles);
+        position =
+            static_cast<snd_pcm_uframes_t>(std::llround(phase / m_switchTo)) % m_switchFrameCount;
+    }
+    m_loop = m_switchFrames;
+    m_loopFrames = m_switchFrameCount;
+    m_position = position;
+}
+
 bool AlsaPlaybackDevice::WriteChunk(std::uint32_t epoch)
 {
+    if (m_switching.load() == Switching::Asked) {
+        TakeSwitch();
+    }
     const snd_pcm_uframes_t chunk =
         std::min({m_periodFrames, m_chunkFrames, m_loopFrames - m_position});
     const std::size_t bytes = chunk * m_format.nBlockAlign;

@@ -34,6 +34,8 @@ public:
     // accepts the connection and never answers); the attempt then finishes
     // and closes on its own thread.
     static constexpr int kOpenTimeoutMs = 2000;
+    // How long a switch waits for the thread to take the new loop.
+    static constexpr int kSwitchTimeoutMs = 200;
 
     // What the thread does when the device fails for good (the sound server
     // went away, the interface was unplugged): stay Lost, or close the PCM
@@ -57,6 +59,12 @@ public:
     // Starts looping the `bytes` bytes at `frames`, `passes` times over.
     // Any loop already running is stopped first.
     void Start(const char* frames, std::uint32_t bytes, std::uint32_t passes);
+    // While the loop plays, loops the `bytes` bytes at `frames` instead from
+    // the next period on, with no gap (see IWaveOut::Switch); false, and
+    // nothing changed, when the thread does not take it within
+    // kSwitchTimeoutMs (the device is lost, or not playing).
+    bool Switch(const char* frames, std::uint32_t bytes, double fromCyclesPerSample,
+                double toCyclesPerSample);
     // Stops the loop; returns once the thread no longer reads the buffer.
     // The thread drops what the PCM still holds right afterwards.
     void Stop();
@@ -65,6 +73,7 @@ public:
 
 private:
     enum class Opening : std::uint8_t { Waiting, Opened, Failed, Abandoned };
+    enum class Switching : std::uint8_t { None, Asked, Taken, Withdrawn };
 
     AlsaPlaybackDevice(const char* pcmName, const WaveFormatEx& format, OnLoss onLoss,
                        int notifyFd);
@@ -85,6 +94,7 @@ private:
     bool PlayUntilLost(std::uint32_t epoch);
     bool Reopen(std::uint32_t epoch);
     bool WriteChunk(std::uint32_t epoch);
+    void TakeSwitch();
     template <class Reader>
     bool ReadWhilePlaying(std::uint32_t epoch, Reader read);
     bool WaitForRoom(std::uint32_t epoch);
@@ -112,6 +122,14 @@ private:
     const char* m_frames = nullptr;
     snd_pcm_uframes_t m_frameCount = 0;
     std::uint32_t m_passes = 0;
+
+    // A switch asked by the caller: these are set before m_switching turns
+    // Asked, and the thread reads them once it has made it Taken.
+    std::atomic<Switching> m_switching{Switching::None};
+    const char* m_switchFrames = nullptr;
+    snd_pcm_uframes_t m_switchFrameCount = 0;
+    double m_switchFrom = 0.0;
+    double m_switchTo = 0.0;
 
     // The thread's own.
     snd_pcm_t* m_pcm = nullptr;

@@ -99,6 +99,16 @@ int AlsaWaveOut::Write(WaveOutHandle handle, WaveHeader* header)
     return MMSYSERR_NOERROR;
 }
 
+int AlsaWaveOut::Switch(WaveOutHandle handle, const char* frames, std::uint32_t bytes, double from,
+                        double to)
+{
+    if (handle == nullptr) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    return DeviceOf(handle)->Switch(frames, bytes, from, to) ? MMSYSERR_NOERROR
+                                                             : MMSYSERR_NOTSUPPORTED;
+}
+
 int AlsaWaveOut::Reset(WaveOutHandle handle)
 {
     if (handle == nullptr) {

@@ -29,6 +29,11 @@ public:
         return m_target->UnprepareHeader(handle, header);
     }
     int Close(WaveOutHandle handle) override { return m_target->Close(handle); }
+    int Switch(WaveOutHandle handle, const char* frames, std::uint32_t bytes, double from,
+               double to) override
+    {
+        return m_target->Switch(handle, frames, bytes, from, to);
+    }
     int ChangeDescriptor() const override { return m_target->ChangeDescriptor(); }
     std::string FailureText(WaveOutHandle handle) const override
     {

@@ -19,6 +19,7 @@
 inline constexpr int MMSYSERR_NOERROR = 0;
 inline constexpr int MMSYSERR_INVALHANDLE = 5;
 inline constexpr int MMSYSERR_NODRIVER = 6;
+inline constexpr int MMSYSERR_NOTSUPPORTED = 8;
 inline constexpr int WAVERR_BADFORMAT = 32;
 inline constexpr int WAVERR_STILLPLAYING = 33;
 inline constexpr int WAVERR_UNPREPARED = 34;
@@ -57,6 +58,17 @@ public:
     // Gives the device up; whatever closing the device still takes happens
     // without the caller.
     virtual int Close(WaveOutHandle handle) = 0;
+    // While the loop plays, loops `bytes` bytes at `frames` instead, with no
+    // gap: from the frame the old loop was about to play, or, given both
+    // loops' cycles per sample, from the frame of the new loop whose phase
+    // is the old one's there (phase-continuous). Returns once the device
+    // reads only the new buffer. Non-zero, and nothing changed, when it
+    // cannot (an output that does not switch, one not playing now).
+    virtual int Switch(WaveOutHandle, const char* /*frames*/, std::uint32_t /*bytes*/,
+                       double /*fromCyclesPerSample*/, double /*toCyclesPerSample*/)
+    {
+        return MMSYSERR_NOTSUPPORTED;
+    }
 
     // What the output of handle is doing; Stopped for no handle.
     static OutputStatus Status(WaveOutHandle handle)

@@ -103,6 +103,41 @@ bool CWaveGeneratorDialog::CheckSettings()
     return true;
 }
 
+// Start while the loop plays on, for a front end whose settings change
+// under a running output: the new buffer takes the old one's place with no
+// gap, phase-continuous between periodic waveforms. `hold` keeps a copy of
+// the old loop to play while the new one is made. Returns 0 when it
+// switched, 1 when the settings were refused (the output stops then), and
+// -1 when the output cannot switch now (Start it again instead).
+int CWaveGeneratorDialog::SwitchSettings(std::vector<std::int16_t>& hold)
+{
+    if (m_waveOut == nullptr || m_opening) {
+        return -1;
+    }
+    const auto periodic = [](int waveform) { return waveform <= kPulse; };
+    const double from = periodic(m_waveform) ? m_cyclesPerSample : 0.0;
+    hold.assign(g_sampleBuffer, g_sampleBuffer + m_sampleCount);
+    if (m_device.Switch(m_waveOut, reinterpret_cast<const char*>(hold.data()),
+                        m_waveHeader.dwBufferLength, 0.0, 0.0) != MMSYSERR_NOERROR) {
+        return -1;
+    }
+    // The device plays the copy: the buffer is free for the new loop. Its
+    // header stays the one the device has queued, with a new length.
+    m_abandoned = false;
+    const std::uint32_t flags = m_waveHeader.dwFlags;
+    if (!TakeSettings() || GenerateWaveform() == 1) {
+        OnStop();
+        return 1;
+    }
+    m_waveHeader.dwFlags = flags;
+    const double to = periodic(m_waveform) ? m_cyclesPerSample : 0.0;
+    if (m_device.Switch(m_waveOut, m_waveHeader.lpData, m_waveHeader.dwBufferLength, from, to) !=
+        MMSYSERR_NOERROR) {
+        return -1;
+    }
+    return 0;
+}
+
 // The box's text and the list's row, with the checks and corrections that
 // Start makes before the synthesis; false when it refused or the command
 // was abandoned during a correction's box.

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "GeneratorState.h"
 #include "IDialogWindow.h"
@@ -42,6 +43,9 @@ public:
     // Start's checks, corrections and refusals without making the buffer;
     // true when the settings would play.
     bool CheckSettings();
+    // Start for new settings while the output plays, with no gap (see the
+    // definition): 0 switched, 1 refused (stopped), -1 cannot switch now.
+    int SwitchSettings(std::vector<std::int16_t>& hold);
     // 0 when the device plays, 1 when it failed to open (after both boxes),
     // kStartCancelled when the open was given up (a Stop, an Exit or a
     // stop signal while it waited): nothing plays and nothing is shown.

@@ -786,6 +786,11 @@ void ScpiInstrument::Restart()
         m_dialog.CheckSettings();
         return;
     }
+    // Playing: the new loop takes the old one's place with no gap.
+    if (const int switched = m_dialog.SwitchSettings(m_hold); switched >= 0) {
+        m_on = switched == 0;
+        return;
+    }
     m_dialog.OnStop();  // through the output that opened it
     m_dialog.OnOK();
     if (m_dialog.m_waveOut == nullptr) {

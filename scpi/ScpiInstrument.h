@@ -112,8 +112,9 @@ private:
     const double m_fullScale;
     ScpiSession m_session;  // a single client's, for Execute(line)
     bool m_on = false;
-    double m_amplitude;  // peak to peak, volts
-    bool m_rms = false;  // VOLT:UNIT VRMS
+    std::vector<std::int16_t> m_hold;  // the old loop, while a new one is made
+    double m_amplitude;                // peak to peak, volts
+    bool m_rms = false;                // VOLT:UNIT VRMS
     double m_load = 50.0;
     std::deque<std::pair<int, std::string>> m_errors;
     int m_eventStatus = 0;    // *ESR

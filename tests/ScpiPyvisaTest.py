@@ -205,6 +205,34 @@ def case_clients_share_one_instrument_and_never_wait(inst, recorder):
             other.close()
 
 
+def case_settings_while_playing_switch_with_no_gap(inst, recorder):
+    """A new frequency, amplitude or function while the output plays: no
+    silent gap at the sink, and no step larger than the waveforms' own (the
+    sine's phase carries on)."""
+    inst.write("*RST;FUNC SIN;FREQ 1000;OUTP ON")
+    assert inst.query("*OPC?") == "1"
+    start = recorder.count()
+    assert wait_for(lambda: recorder.count() > start + 9600), "nothing played"
+    for setting in ("FREQ 2000", "VOLT 1.5", "FREQ 1500.5", "FUNC TRI"):
+        inst.write(setting)
+        assert inst.query("*OPC?;:SYST:ERR?") == '1;0,"No error"', setting
+        time.sleep(0.15)
+    end = recorder.count()
+    assert wait_for(lambda: recorder.count() > end + 9600)
+    got = recorder.since(start)[: end - start + 9600]
+    first = next(i for i, v in enumerate(got) if v != 0)
+    got = got[first:]
+    run = longest = 0
+    for v in got:
+        run = run + 1 if v == 0 else 0
+        longest = max(longest, run)
+    step = max(abs(got[i + 1] - got[i]) for i in range(len(got) - 1))
+    inst.write("OUTP OFF")
+    # (a 2000 Hz full-scale sine steps up to 8553 between samples)
+    assert longest < 48, f"{longest} zero samples in a row: a gap"
+    assert step <= 8600, f"a step of {step}: the phase jumped"
+
+
 def case_lxi_tools_raw(inst, recorder):
     """lxi-tools' raw SCPI client, as a shell script uses it."""
     ask = lambda command: subprocess.run(
@@ -221,7 +249,8 @@ CASES = [case_identity, case_sine_plays_what_the_tool_renders, case_too_high_is_
          case_output_off_is_silent_within_100_ms, case_client_gone_mid_line_changes_nothing,
          case_drivers_of_bench_generators_run_unchanged,
          case_a_query_after_a_command_is_not_held_back,
-         case_clients_share_one_instrument_and_never_wait, case_lxi_tools_raw]
+         case_clients_share_one_instrument_and_never_wait,
+         case_settings_while_playing_switch_with_no_gap, case_lxi_tools_raw]
 
 
 def signal_during_a_hung_open_ends_at_once():
