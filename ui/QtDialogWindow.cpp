@@ -168,6 +168,13 @@ void QtDialogWindow::Command(int id)
         }
         return;
     }
+    if (BoxShowing()) {
+        // Stop and Exit end the command at its box; Start waits for it.
+        if (id != IDOK) {
+            CloseBoxThen([this, id] { Command(id); });
+        }
+        return;
+    }
     if (m_dialog != nullptr) {
         m_dialog->OnCommand(id);
     }
@@ -190,7 +197,7 @@ void QtDialogWindow::OnScrollAction(int action)
 {
     const int requested = m_scrollBar->sliderPosition();
     m_scrollBar->setSliderPosition(m_thumb);
-    if (m_dialog == nullptr || m_waitLoop != nullptr) {
+    if (m_dialog == nullptr || m_waitLoop != nullptr || BoxShowing()) {
         return;
     }
     switch (action) {
@@ -229,7 +236,7 @@ void QtDialogWindow::OnScrollReleased()
 // A thumb released at `position`, by the mouse or the menu's "Scroll here".
 void QtDialogWindow::OnThumbPosition(int position)
 {
-    if (m_waitLoop != nullptr) {
+    if (m_waitLoop != nullptr || BoxShowing()) {
         m_scrollBar->setSliderPosition(m_thumb);
         return;
     }
@@ -382,24 +389,34 @@ void QtDialogWindow::ExitWhenIdle()
         GiveUpWaiting([this] { ExitWhenIdle(); });
         return;
     }
-    if (m_openSheet != nullptr) {
-        if (m_dialog != nullptr) {
-            m_dialog->AbandonCommand();
-        }
-        m_openSheet->CloseBox();
-        QTimer::singleShot(0, this, [this] { ExitWhenIdle(); });
-        return;
-    }
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal != nullptr && modal != this) {
-        if (m_dialog != nullptr) {
-            m_dialog->AbandonCommand();
-        }
-        modal->close();
-        QTimer::singleShot(0, this, [this] { ExitWhenIdle(); });
+    if (BoxShowing()) {
+        CloseBoxThen([this] { ExitWhenIdle(); });
         return;
     }
     Command(IDCANCEL);
+}
+
+// A message box of the command under way is open (a screen reader's
+// actions and timers still reach the window behind a modal box).
+bool QtDialogWindow::BoxShowing() const
+{
+    const QWidget* modal = QApplication::activeModalWidget();
+    return m_openSheet != nullptr || (modal != nullptr && modal != this);
+}
+
+// Ends the command under way at its box, as if OK were pressed, and runs
+// `then` once its handler has returned.
+void QtDialogWindow::CloseBoxThen(std::function<void()> then)
+{
+    if (m_dialog != nullptr) {
+        m_dialog->AbandonCommand();
+    }
+    if (m_openSheet != nullptr) {
+        m_openSheet->CloseBox();
+    } else if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr) {
+        modal->close();
+    }
+    QTimer::singleShot(0, this, std::move(then));
 }
 
 void QtDialogWindow::LogFailure(const char* line)

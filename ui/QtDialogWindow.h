@@ -69,6 +69,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    bool BoxShowing() const;
+    void CloseBoxThen(std::function<void()> then);
     void BuildTemplate();
     QRect FromDialogUnits(int left, int top, int width, int height) const;
     template <typename Control>
