@@ -333,6 +333,22 @@ bool ScpiInstrument::TakesOne(const ScpiCommand& command)
     return false;
 }
 
+bool ScpiInstrument::TakesNone(const ScpiCommand& command)
+{
+    if (command.parameters.empty()) {
+        return true;
+    }
+    Queue(scpi::kParameterNotAllowed);
+    return false;
+}
+
+// A value that is no number where one belongs is an illegal value; any
+// other reading error stands as it is.
+void ScpiInstrument::QueueValueError(int error, const std::string& detail)
+{
+    Queue(error == scpi::kDataTypeError ? scpi::kIllegalParameterValue : error, detail);
+}
+
 // ON, OFF, or a number that is ON when it rounds to anything but 0.
 bool ScpiInstrument::ReadBoolean(const std::string& text, bool& value)
 {
@@ -342,8 +358,7 @@ bool ScpiInstrument::ReadBoolean(const std::string& text, bool& value)
     }
     double number = 0.0;
     if (const int error = ParseNumber(text, number); error != 0 || std::isnan(number)) {
-        Queue(error == scpi::kDataTypeError ? scpi::kIllegalParameterValue : error,
-              "not ON, OFF or a number: " + text);
+        QueueValueError(error, "not ON, OFF or a number: " + text);
         return false;
     }
     value = std::round(number) != 0.0;
@@ -414,8 +429,7 @@ bool ScpiInstrument::SetFunction(const ScpiCommand& command)
 
 bool ScpiInstrument::AskFunction(const ScpiCommand& command, std::string& answer)
 {
-    if (!command.parameters.empty()) {
-        Queue(scpi::kParameterNotAllowed);
+    if (!TakesNone(command)) {
         return false;
     }
     answer = ShortForm(kFunctions[m_window.m_selection]);
@@ -493,8 +507,7 @@ bool ScpiInstrument::SetAmplitude(const ScpiCommand& command)
     if (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault")) {
         vpp = Is(text, "MINimum") ? most * kLeastLevel : most;
     } else if (const int error = ParseNumber(text, vpp, {{"V", 1.0}, {"MV", 1e-3}}); error != 0) {
-        Queue(error == scpi::kDataTypeError ? scpi::kIllegalParameterValue : error,
-              "not an amplitude: " + text);
+        QueueValueError(error, "not an amplitude: " + text);
         return false;
     } else {
         vpp *= unit;
@@ -541,8 +554,7 @@ bool ScpiInstrument::SetUnit(const ScpiCommand& command)
 
 bool ScpiInstrument::AskUnit(const ScpiCommand& command, std::string& answer)
 {
-    if (!command.parameters.empty()) {
-        Queue(scpi::kParameterNotAllowed);
+    if (!TakesNone(command)) {
         return false;
     }
     answer = std::string(m_rms ? "VRMS" : "VPP");
@@ -561,8 +573,7 @@ bool ScpiInstrument::SetOffset(const ScpiCommand& command)
         return true;
     }
     if (const int error = ParseNumber(text, volts, {{"V", 1.0}, {"MV", 1e-3}}); error != 0) {
-        Queue(error == scpi::kDataTypeError ? scpi::kIllegalParameterValue : error,
-              "not an offset: " + text);
+        QueueValueError(error, "not an offset: " + text);
         return false;
     }
     if (volts != 0.0) {
@@ -584,8 +595,7 @@ bool ScpiInstrument::AskOffset(const ScpiCommand& command, std::string& answer)
 
 bool ScpiInstrument::AskRange(const ScpiCommand& command, std::string& answer)
 {
-    if (!command.parameters.empty()) {
-        Queue(scpi::kParameterNotAllowed);
+    if (!TakesNone(command)) {
         return false;
     }
     answer = Number(m_fullScale);
@@ -612,8 +622,7 @@ bool ScpiInstrument::SetOutput(const ScpiCommand& command)
 
 bool ScpiInstrument::AskOutput(const ScpiCommand& command, std::string& answer)
 {
-    if (!command.parameters.empty()) {
-        Queue(scpi::kParameterNotAllowed);
+    if (!TakesNone(command)) {
         return false;
     }
     answer = std::to_string(m_on ? 1 : 0);
@@ -636,8 +645,7 @@ bool ScpiInstrument::SetLoad(const ScpiCommand& command)
                                      : kDefaultLoad;
     } else if (const int error = ParseNumber(text, ohms, {{"OHM", 1.0}, {"KOHM", 1e3}});
                error != 0) {
-        Queue(error == scpi::kDataTypeError ? scpi::kIllegalParameterValue : error,
-              "not a load: " + text);
+        QueueValueError(error, "not a load: " + text);
         return false;
     } else if (!(ohms >= kLeastLoad && ohms <= kMostLoad)) {
         Queue(scpi::kDataOutOfRange, "the load is 1 to 10000 ohms, or INFinity");
@@ -689,8 +697,7 @@ bool ScpiInstrument::Apply(const ScpiCommand& command, int function)
 
 bool ScpiInstrument::AskApply(const ScpiCommand& command, std::string& answer)
 {
-    if (!command.parameters.empty()) {
-        Queue(scpi::kParameterNotAllowed);
+    if (!TakesNone(command)) {
         return false;
     }
     answer = Quoted(ShortForm(kFunctions[m_window.m_selection]) + " " +
@@ -738,8 +745,7 @@ bool ScpiInstrument::SetEnable(const ScpiCommand& command, int& enable)
 // SCPI's preset: the enable registers as after power-on.
 bool ScpiInstrument::Preset(const ScpiCommand& command)
 {
-    if (!command.parameters.empty()) {
-        Queue(scpi::kParameterNotAllowed);
+    if (!TakesNone(command)) {
         return false;
     }
     m_operationEnable = 0;

@@ -90,6 +90,8 @@ private:
 
     // Reading parameters; each queues its error and returns false.
     bool TakesOne(const ScpiCommand& command);
+    bool TakesNone(const ScpiCommand& command);
+    void QueueValueError(int error, const std::string& detail);
     bool ReadBoolean(const std::string& text, bool& value);
     bool ReadInteger(const std::string& text, int most, int& value);
     bool ReadLimitQuery(const ScpiCommand& command, double least, double most, double& value);
