@@ -264,7 +264,7 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options)
     return reason.empty() ? -1 : UsageError(reason);
 }
 
-const char* RenderHelp()
+std::string RenderHelp()
 {
-    return kHelp;
+    return std::string(kUsage) + "\n" + kHelp;
 }

@@ -23,8 +23,8 @@ struct RenderOptions {
 // or 2 after a usage error (reported on stderr).
 int ParseRenderOptions(int argc, char** argv, RenderOptions& options);
 
-// The text of --help.
-const char* RenderHelp();
+// The text of --help: the usage, then what each option does.
+std::string RenderHelp();
 
 // Reports a usage error: one line of reason, then the usage. Returns 2.
 int UsageError(const std::string& reason);

@@ -34,7 +34,7 @@ constexpr int kCannotWrite = 3;
 int PrintInformation(const RenderOptions& options)
 {
     if (options.printHelp) {
-        std::fputs(RenderHelp(), stdout);
+        std::fputs(RenderHelp().c_str(), stdout);
     } else if (options.printVersion) {
         std::puts("wavegen-render " WAVEGEN_VERSION);
     } else {

@@ -74,6 +74,8 @@ int ParseArguments(int argc, char** argv, Options& options)
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
         if (argument == "-h" || argument == "--help") {
+            std::fputs(kUsage, stdout);
+            std::fputs("\n", stdout);
             std::fputs(kHelp, stdout);
             return std::fflush(stdout) == 0 ? 0 : 3;
         }

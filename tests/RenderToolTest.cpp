@@ -216,6 +216,7 @@ TEST_F(RenderTool, usageErrors_exit2WithAReasonAndTheUsage)
     }
     const ProcessResult help = Render({"--help"});
     EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: wavegen-render ", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("--frequency"), std::string::npos);
 }
 
