@@ -195,10 +195,7 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
 }
 
 ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp)
-    : m_output(device),
-      m_dialog(m_window, m_output, ticks),
-      m_fullScale(fullScaleVpp),
-      m_amplitude(fullScaleVpp)
+    : m_dialog(m_window, device, ticks), m_fullScale(fullScaleVpp), m_amplitude(fullScaleVpp)
 {
     m_window.m_onMessage = [this](const char* text) { OnMessage(text); };
     m_window.m_onFailure = [this](const char* line) { m_failure = line; };

@@ -8,8 +8,8 @@
 
 #include "CWaveGeneratorDialog.h"
 #include "ConsoleDialogWindow.h"
-#include "DeferredWaveOut.h"
 #include "ITickSource.h"
+#include "IWaveOut.h"
 #include "ScpiParser.h"
 
 // One client's place in the command tree: a command without a leading ":"
@@ -109,7 +109,6 @@ private:
     void UseAmplitude(double vpp);
 
     ConsoleDialogWindow m_window;
-    DeferredWaveOut m_output;
     CWaveGeneratorDialog m_dialog;
     const double m_fullScale;
     ScpiSession m_session;  // a single client's, for Execute(line)
