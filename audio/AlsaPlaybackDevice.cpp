@@ -363,7 +363,14 @@ bool AlsaPlaybackDevice::Reopen(std::uint32_t epoch)
     if (!m_state.Change(epoch, OutputState::Lost, OutputState::Reopening)) {
         return false;
     }
-    while (!WaitForWakeUp(kReopenIntervalMs) && m_state.Holds(epoch)) {
+    // (A wake-up is a stop only if the play no longer holds: one left from
+    // the start of this play, or a switch asked as the device went, merely
+    // brings the next try forward.)
+    for (;;) {
+        WaitForWakeUp(kReopenIntervalMs);
+        if (!m_state.Holds(epoch)) {
+            return false;
+        }
         if (OpenPcm(OutputStep::Reopen) != MMSYSERR_NOERROR) {
             continue;
         }
@@ -376,7 +383,6 @@ bool AlsaPlaybackDevice::Reopen(std::uint32_t epoch)
         m_state.CountReopen();
         return m_state.Change(epoch, OutputState::Reopening, OutputState::Playing);
     }
-    return false;
 }
 
 // Runs read() on what the caller owns, unless the play was stopped first
@@ -542,7 +548,8 @@ bool AlsaPlaybackDevice::Resume(std::uint32_t epoch)
 {
     int resumed;
     while ((resumed = snd_pcm_resume(m_pcm)) == -EAGAIN) {
-        if (WaitForWakeUp(kResumeRetryMs) || !m_state.Holds(epoch)) {
+        WaitForWakeUp(kResumeRetryMs);  // (a stop shows in the state)
+        if (!m_state.Holds(epoch)) {
             return false;
         }
     }
