@@ -41,6 +41,7 @@ constexpr int kCommandError = 1 << 5;
 // The status byte's bits.
 constexpr int kErrorAvailable = 1 << 2;
 constexpr int kQuestionableSummary = 1 << 3;
+constexpr int kMessageAvailable = 1 << 4;
 constexpr int kEventSummary = 1 << 5;
 constexpr int kMasterSummary = 1 << 6;
 constexpr int kOperationSummary = 1 << 7;
@@ -878,10 +879,10 @@ std::string ScpiInstrument::NextError()
     return std::to_string(code) + "," + Quoted(text, kMostErrorText);
 }
 
-int ScpiInstrument::StatusByte() const
+int ScpiInstrument::StatusByte(bool messageAvailable) const
 {
     const int summary =
-        (m_errors.empty() ? 0 : kErrorAvailable) |
+        (m_errors.empty() ? 0 : kErrorAvailable) | (messageAvailable ? kMessageAvailable : 0) |
         ((m_questionableEvent & m_questionableEnable) != 0 ? kQuestionableSummary : 0) |
         ((m_eventStatus & m_eventEnable) != 0 ? kEventSummary : 0) |
         ((m_operationEvent & m_operationEnable) != 0 ? kOperationSummary : 0);

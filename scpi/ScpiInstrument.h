@@ -48,6 +48,12 @@ public:
     std::string Execute(std::string_view line) { return Execute(line, m_session); }
     // A line longer than the server takes: its error.
     void TooLong() { Queue(scpi::kTooMuchData); }
+    // A read with no answer to give, and answers left unread when the
+    // next message came: their errors.
+    void QueryUnterminated() { Queue(scpi::kQueryUnterminated); }
+    void QueryInterrupted() { Queue(scpi::kQueryInterrupted); }
+    // The status byte, with MAV (bit 4) when the asker has an answer waiting.
+    int StatusByte(bool messageAvailable = false) const;
     // The output changed on its own: lost (it stays on, and the device is
     // opened again) or back.
     void OnOutputChange();
@@ -104,7 +110,6 @@ private:
     void SetCondition(int& condition, int& event, int bits, bool on);
     void Queue(int code, const std::string& detail = {});
     std::string NextError();
-    int StatusByte() const;
     double MostAmplitude() const;
     void UseAmplitude(double vpp);
 

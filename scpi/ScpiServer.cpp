@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "EventCounter.h"
 
@@ -26,11 +27,14 @@ void SetOption(int fd, int level, int option)
 
 }  // namespace
 
-ScpiServer::ScpiServer(ScpiInstrument& instrument, int listenFd, int stopFd, int outputChangeFd)
+ScpiServer::ScpiServer(ScpiInstrument& instrument, int listenFd, int stopFd, int outputChangeFd,
+                       std::vector<IPollSource*> sources)
     : m_instrument(instrument),
       m_listenFd(listenFd),
       m_stopFd(stopFd),
-      m_outputChangeFd(outputChangeFd)
+      m_outputChangeFd(outputChangeFd),
+      m_sources(std::move(sources)),
+      m_sourceCounts(m_sources.size())
 {
 }
 
@@ -45,11 +49,26 @@ int ScpiServer::PollTimeout(bool acceptPaused) const
     for (const Client& client : m_clients) {
         until = std::min(until, client.lastHeard + kIdleTimeout);
     }
-    if (until == Clock::time_point::max()) {
-        return -1;
+    int timeout = -1;
+    if (until != Clock::time_point::max()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+        timeout = static_cast<int>(std::max<long>(left.count(), 0));
     }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-    return static_cast<int>(std::max<long>(left.count(), 0));
+    for (const IPollSource* source : m_sources) {
+        const int sourceTimeout = source->TimeoutMs();
+        if (sourceTimeout >= 0 && (timeout < 0 || sourceTimeout < timeout)) {
+            timeout = sourceTimeout;
+        }
+    }
+    return timeout;
+}
+
+void ScpiServer::DispatchSources(const std::vector<pollfd>& fds, std::size_t first)
+{
+    for (std::size_t i = 0; i < m_sources.size(); ++i) {
+        m_sources[i]->Dispatch(fds.data() + first, m_sourceCounts[i]);
+        first += m_sourceCounts[i];
+    }
 }
 
 int ScpiServer::Run()
@@ -65,6 +84,12 @@ int ScpiServer::Run()
                     {taking ? m_listenFd : -1, POLLIN, 0}});
         for (const Client& client : m_clients) {
             fds.push_back({client.fd, POLLIN, 0});
+        }
+        const std::size_t firstSource = fds.size();
+        for (std::size_t i = 0; i < m_sources.size(); ++i) {
+            const std::size_t before = fds.size();
+            m_sources[i]->AddDescriptors(fds);
+            m_sourceCounts[i] = fds.size() - before;
         }
         if (poll(fds.data(), fds.size(), PollTimeout(acceptPaused)) < 0) {
             if (errno == EINTR) {
@@ -103,6 +128,7 @@ int ScpiServer::Run()
         if ((fds[2].revents & POLLIN) != 0) {
             Accept();
         }
+        DispatchSources(fds, firstSource);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "IPollSource.h"
 #include "ScpiInstrument.h"
 
 // Serves SCPI clients on a TCP socket, a line per program message, until a
@@ -24,7 +25,9 @@ public:
     // How long taking clients pauses when no descriptor is left for one.
     static constexpr std::chrono::seconds kAcceptPause{1};
 
-    ScpiServer(ScpiInstrument& instrument, int listenFd, int stopFd, int outputChangeFd);
+    // `sources` are served by the same loop (other channels to the instrument).
+    ScpiServer(ScpiInstrument& instrument, int listenFd, int stopFd, int outputChangeFd,
+               std::vector<IPollSource*> sources = {});
     ~ScpiServer();
     ScpiServer(const ScpiServer&) = delete;
     ScpiServer& operator=(const ScpiServer&) = delete;
@@ -48,11 +51,14 @@ private:
     bool ReadClient(Client& client);
     bool Answer(Client& client, const std::string& line);
     int PollTimeout(bool acceptPaused) const;
+    void DispatchSources(const std::vector<pollfd>& fds, std::size_t first);
 
     ScpiInstrument& m_instrument;
     const int m_listenFd;
     const int m_stopFd;
     const int m_outputChangeFd;
+    const std::vector<IPollSource*> m_sources;
+    std::vector<std::size_t> m_sourceCounts;  // descriptors each added to the poll
     std::vector<Client> m_clients;
     std::chrono::steady_clock::time_point m_acceptPausedUntil;
     bool m_acceptFailing = false;  // said once until a client is taken again

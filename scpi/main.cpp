@@ -1,6 +1,8 @@
 // wavegen-scpi: the generator as a lab instrument, driven over SCPI on a
 // TCP socket, as bench generators are from PyVISA scripts.
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -13,11 +15,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "AlsaWaveOut.h"
+#include "LanAnnouncer.h"
 #include "MonotonicTickSource.h"
 #include "ScpiInstrument.h"
 #include "ScpiServer.h"
+#include "Vxi11Server.h"
 
 namespace {
 
@@ -27,8 +32,10 @@ constexpr const char* kUsage =
 
 constexpr const char* kHelp =
     "Serves the generator as a SCPI instrument on a TCP socket (raw socket,\n"
-    "one command line per line, as PyVISA's TCPIP::host::port::SOCKET), and\n"
-    "plays on an ALSA PCM, until SIGINT or SIGTERM.\n"
+    "one command line per line, as PyVISA's TCPIP::host::port::SOCKET) and\n"
+    "over VXI-11 (TCPIP::host::INSTR, found through rpcbind), announces it\n"
+    "through Avahi when it listens on a LAN address, and plays on an ALSA\n"
+    "PCM, until SIGINT or SIGTERM.\n"
     "\n"
     "  -l, --listen [ADDR:]PORT  where to listen (default 127.0.0.1:5025; port 0:\n"
     "                            any free one, named on standard error); SCPI has\n"
@@ -132,6 +139,32 @@ int Listen(const Options& options)
     return fd;
 }
 
+// The interface that holds `address`, for the announcement; any for
+// 0.0.0.0 (or one not found).
+int InterfaceOf(const in_addr& address)
+{
+    int index = AVAHI_IF_UNSPEC;
+    ifaddrs* list = nullptr;
+    if (address.s_addr == htonl(INADDR_ANY) || getifaddrs(&list) != 0) {
+        return index;
+    }
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET &&
+            reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr ==
+                address.s_addr) {
+            index = static_cast<int>(if_nametoindex(entry->ifa_name));
+            break;
+        }
+    }
+    freeifaddrs(list);
+    return index;
+}
+
+void Warn(const std::string& what)
+{
+    std::fprintf(stderr, "wavegen-scpi: warning: %s\n", what.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -166,10 +199,12 @@ int main(int argc, char** argv)
     getsockname(listenFd, reinterpret_cast<sockaddr*>(&bound), &boundSize);
     std::fprintf(stderr, "wavegen-scpi: listening on %s:%u, playing on PCM '%s'\n",
                  options.address.c_str(), ntohs(bound.sin_port), options.device.c_str());
-    if ((ntohl(bound.sin_addr.s_addr) >> 24) != 127) {  // not 127.0.0.0/8
+    const bool onLan = (ntohl(bound.sin_addr.s_addr) >> 24) != 127;  // not 127.0.0.0/8
+    if (onLan) {
         std::fprintf(stderr,
                      "wavegen-scpi: warning: %s is not a loopback address; SCPI has no "
-                     "authentication, so anyone who reaches this port can drive the output\n",
+                     "authentication, so anyone who reaches this port or VXI-11 can drive the "
+                     "output\n",
                      options.address.c_str());
     }
     // As a bench generator keeps its output on, a lost device is opened
@@ -184,7 +219,35 @@ int main(int argc, char** argv)
     device.m_waitForOpen = AlsaWaveOut::CancelledBy(stopFd);
     MonotonicTickSource ticks;
     ScpiInstrument instrument(device, ticks, options.fullScale);
-    ScpiServer server(instrument, listenFd, stopFd, device.ChangeDescriptor());
+    std::vector<IPollSource*> sources;
+    // VXI-11 beside the raw socket, on the same address; without it (or
+    // without rpcbind to find it by) the raw socket still serves.
+    Vxi11Server vxi11(instrument);
+    if (const std::string failure = vxi11.Start(bound.sin_addr); !failure.empty()) {
+        Warn(failure + "; the raw socket still serves");
+    } else {
+        sources.push_back(&vxi11);
+        std::fprintf(stderr, "wavegen-scpi: VXI-11 on %s:%u (TCPIP::%s::INSTR)\n",
+                     options.address.c_str(), vxi11.CorePort(), options.address.c_str());
+        if (const std::string unregistered = vxi11.Register(); !unregistered.empty()) {
+            Warn(unregistered + "; the raw socket still serves");
+        }
+    }
+    // Found on the LAN by name: never from loopback.
+    std::vector<LanAnnouncer::Service> services{{"_scpi-raw._tcp", ntohs(bound.sin_port)}};
+    if (vxi11.Registered()) {
+        services.push_back({"_vxi-11._tcp", 111});  // (rpcbind's port, where clients ask)
+    }
+    LanAnnouncer announcer(InterfaceOf(bound.sin_addr), services,
+                           {"wavegen", "wavegen-scpi", "0", WAVEGEN_VERSION});
+    if (onLan) {
+        if (const std::string failure = announcer.Start(); !failure.empty()) {
+            Warn(failure);
+        } else {
+            sources.push_back(&announcer);
+        }
+    }
+    ScpiServer server(instrument, listenFd, stopFd, device.ChangeDescriptor(), sources);
     const int status = server.Run();
     instrument.SwitchOff();
     close(listenFd);

@@ -1,0 +1,209 @@
+#include "LanAnnouncer.h"
+
+#include <avahi-common/alternative.h>
+#include <avahi-common/error.h>
+#include <avahi-common/malloc.h>
+#include <avahi-common/strlst.h>
+#include <avahi-common/timeval.h>
+
+#include <algorithm>
+#include <cstdio>
+
+// The Avahi poll API's objects, which it leaves to the poll loop to define.
+struct AvahiWatch {
+    int fd;
+    AvahiWatchEvent events;
+    AvahiWatchEvent happened;
+    AvahiWatchCallback callback;
+    void* userdata;
+    bool dead;
+};
+
+struct AvahiTimeout {
+    bool armed;
+    timeval when;
+    AvahiTimeoutCallback callback;
+    void* userdata;
+    bool dead;
+};
+
+LanAnnouncer::LanAnnouncer(int interfaceIndex, std::vector<Service> services, Identity identity)
+    : m_interface(interfaceIndex),
+      m_services(std::move(services)),
+      m_identity(std::move(identity)),
+      m_name(m_identity.manufacturer + " " + m_identity.model)
+{
+    m_poll.userdata = this;
+    m_poll.watch_new = [](const AvahiPoll* api, int fd, AvahiWatchEvent events,
+                          AvahiWatchCallback callback, void* userdata) -> AvahiWatch* {
+        auto* self = static_cast<LanAnnouncer*>(api->userdata);
+        self->m_watches.push_back(std::make_unique<AvahiWatch>(
+            AvahiWatch{fd, events, AvahiWatchEvent(0), callback, userdata, false}));
+        return self->m_watches.back().get();
+    };
+    m_poll.watch_update = [](AvahiWatch* watch, AvahiWatchEvent events) { watch->events = events; };
+    m_poll.watch_get_events = [](AvahiWatch* watch) { return watch->happened; };
+    m_poll.watch_free = [](AvahiWatch* watch) { watch->dead = true; };
+    m_poll.timeout_new = [](const AvahiPoll* api, const timeval* when,
+                            AvahiTimeoutCallback callback, void* userdata) -> AvahiTimeout* {
+        auto* self = static_cast<LanAnnouncer*>(api->userdata);
+        self->m_timeouts.push_back(std::make_unique<AvahiTimeout>(AvahiTimeout{
+            when != nullptr, when != nullptr ? *when : timeval{}, callback, userdata, false}));
+        return self->m_timeouts.back().get();
+    };
+    m_poll.timeout_update = [](AvahiTimeout* timeout, const timeval* when) {
+        timeout->armed = when != nullptr;
+        if (when != nullptr) {
+            timeout->when = *when;
+        }
+    };
+    m_poll.timeout_free = [](AvahiTimeout* timeout) { timeout->dead = true; };
+}
+
+LanAnnouncer::~LanAnnouncer()
+{
+    if (m_client != nullptr) {
+        avahi_client_free(m_client);  // (withdraws what it announced)
+    }
+}
+
+std::string LanAnnouncer::Start()
+{
+    int error = 0;
+    m_client = avahi_client_new(&m_poll, AvahiClientFlags(0), OnClientState, this, &error);
+    if (m_client == nullptr) {
+        m_warned = true;
+        return std::string("avahi-daemon does not answer (") + avahi_strerror(error) +
+               "), so the instrument is not announced on the LAN";
+    }
+    return "";
+}
+
+void LanAnnouncer::Warn(const std::string& what, int error)
+{
+    if (!m_warned) {
+        std::fprintf(stderr, "wavegen-scpi: warning: %s (%s); the instrument is not announced\n",
+                     what.c_str(), avahi_strerror(error));
+        m_warned = true;
+    }
+}
+
+void LanAnnouncer::OnClientState(AvahiClient* client, AvahiClientState state, void* self)
+{
+    auto& announcer = *static_cast<LanAnnouncer*>(self);
+    if (state == AVAHI_CLIENT_S_RUNNING) {
+        announcer.Publish(client);
+    } else if (state == AVAHI_CLIENT_S_COLLISION || state == AVAHI_CLIENT_S_REGISTERING) {
+        if (announcer.m_group != nullptr) {
+            avahi_entry_group_reset(announcer.m_group);
+        }
+    } else if (state == AVAHI_CLIENT_FAILURE) {
+        announcer.Warn("lost avahi-daemon", avahi_client_errno(client));
+    }
+}
+
+void LanAnnouncer::OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self)
+{
+    auto& announcer = *static_cast<LanAnnouncer*>(self);
+    if (state == AVAHI_ENTRY_GROUP_COLLISION) {
+        announcer.Rename();
+        announcer.Publish(avahi_entry_group_get_client(group));
+    } else if (state == AVAHI_ENTRY_GROUP_FAILURE) {
+        announcer.Warn("avahi-daemon refused the announcement",
+                       avahi_client_errno(avahi_entry_group_get_client(group)));
+    }
+}
+
+void LanAnnouncer::Rename()
+{
+    char* next = avahi_alternative_service_name(m_name.c_str());
+    m_name = next;
+    avahi_free(next);
+}
+
+void LanAnnouncer::Publish(AvahiClient* client)
+{
+    if (m_group == nullptr) {
+        m_group = avahi_entry_group_new(client, OnGroupState, this);
+        if (m_group == nullptr) {
+            Warn("avahi-daemon refused the announcement", avahi_client_errno(client));
+            return;
+        }
+    }
+    avahi_entry_group_reset(m_group);
+    AvahiStringList* keys = avahi_string_list_new(
+        "txtvers=1", ("Manufacturer=" + m_identity.manufacturer).c_str(),
+        ("Model=" + m_identity.model).c_str(), ("SerialNumber=" + m_identity.serial).c_str(),
+        ("FirmwareVersion=" + m_identity.firmware).c_str(), nullptr);
+    for (const Service& service : m_services) {
+        int added;
+        while ((added = avahi_entry_group_add_service_strlst(
+                    m_group, m_interface, AVAHI_PROTO_INET, AvahiPublishFlags(0), m_name.c_str(),
+                    service.type.c_str(), nullptr, nullptr, service.port, keys)) ==
+               AVAHI_ERR_COLLISION) {
+            Rename();
+        }
+        if (added < 0) {
+            avahi_string_list_free(keys);
+            Warn("avahi-daemon refused " + service.type, added);
+            return;
+        }
+    }
+    avahi_string_list_free(keys);
+    if (const int committed = avahi_entry_group_commit(m_group); committed < 0) {
+        Warn("avahi-daemon refused the announcement", committed);
+    }
+}
+
+void LanAnnouncer::AddDescriptors(std::vector<pollfd>& fds)
+{
+    m_polled.clear();
+    for (const auto& watch : m_watches) {
+        if (!watch->dead) {
+            fds.push_back({watch->fd, static_cast<short>(watch->events), 0});
+            m_polled.push_back(watch.get());
+        }
+    }
+}
+
+int LanAnnouncer::TimeoutMs() const
+{
+    long soonest = -1;
+    for (const auto& timeout : m_timeouts) {
+        if (!timeout->dead && timeout->armed) {
+            const AvahiUsec left = -avahi_age(&timeout->when);
+            const long ms = left <= 0 ? 0 : static_cast<long>((left + 999) / 1000);
+            soonest = soonest < 0 ? ms : std::min(soonest, ms);
+        }
+    }
+    return static_cast<int>(std::min<long>(soonest, 1L << 30));
+}
+
+void LanAnnouncer::Dispatch(const pollfd* fds, std::size_t count)
+{
+    // (a callback may add or free watches and timeouts: a freed one is only
+    // marked, and swept once every callback has run)
+    const std::vector<AvahiWatch*> polled = m_polled;
+    for (std::size_t i = 0; i < count && i < polled.size(); ++i) {
+        AvahiWatch* watch = polled[i];
+        if (!watch->dead && fds[i].revents != 0) {
+            watch->happened = static_cast<AvahiWatchEvent>(fds[i].revents);
+            watch->callback(watch, watch->fd, watch->happened, watch->userdata);
+            watch->happened = AvahiWatchEvent(0);
+        }
+    }
+    for (std::size_t i = 0; i < m_timeouts.size(); ++i) {
+        AvahiTimeout* timeout = m_timeouts[i].get();
+        if (!timeout->dead && timeout->armed && avahi_age(&timeout->when) >= 0) {
+            timeout->armed = false;
+            timeout->callback(timeout, timeout->userdata);
+        }
+    }
+    Sweep();
+}
+
+void LanAnnouncer::Sweep()
+{
+    std::erase_if(m_watches, [](const auto& watch) { return watch->dead; });
+    std::erase_if(m_timeouts, [](const auto& timeout) { return timeout->dead; });
+}

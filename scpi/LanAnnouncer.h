@@ -1,0 +1,63 @@
+#pragma once
+
+#include <avahi-client/client.h>
+#include <avahi-client/publish.h>
+#include <avahi-common/watch.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "IPollSource.h"
+
+// Announces the instrument on the LAN through the system's avahi-daemon:
+// its raw SCPI port as _scpi-raw._tcp and, when rpcbind knows it, VXI-11
+// as _vxi-11._tcp (port 111), each with the LXI keys of its identity. The
+// daemon's connection is served from the instrument server's poll loop
+// (this class is the Avahi poll API over it). A name taken on the network
+// is replaced by Avahi's next alternative; a daemon that is not running,
+// or goes away, is said once on standard error, and nothing is announced.
+class LanAnnouncer : public IPollSource {
+public:
+    struct Service {
+        std::string type;  // "_scpi-raw._tcp"
+        unsigned short port = 0;
+    };
+    struct Identity {
+        std::string manufacturer, model, serial, firmware;
+    };
+
+    // interfaceIndex: the one interface to announce on, or AVAHI_IF_UNSPEC.
+    LanAnnouncer(int interfaceIndex, std::vector<Service> services, Identity identity);
+    ~LanAnnouncer() override;
+    LanAnnouncer(const LanAnnouncer&) = delete;
+    LanAnnouncer& operator=(const LanAnnouncer&) = delete;
+
+    // Connects to the daemon; "" or why the instrument is not announced.
+    std::string Start();
+
+    void AddDescriptors(std::vector<pollfd>& fds) override;
+    int TimeoutMs() const override;
+    void Dispatch(const pollfd* fds, std::size_t count) override;
+
+private:
+    static void OnClientState(AvahiClient* client, AvahiClientState state, void* self);
+    static void OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self);
+    void Publish(AvahiClient* client);
+    void Rename();
+    void Warn(const std::string& what, int error);
+    void Sweep();
+
+    AvahiPoll m_poll{};
+    AvahiClient* m_client = nullptr;
+    AvahiEntryGroup* m_group = nullptr;
+    const int m_interface;
+    const std::vector<Service> m_services;
+    const Identity m_identity;
+    std::string m_name;
+    bool m_warned = false;
+    // The poll API's objects (defined by the implementation).
+    std::vector<std::unique_ptr<AvahiWatch>> m_watches;
+    std::vector<std::unique_ptr<AvahiTimeout>> m_timeouts;
+    std::vector<AvahiWatch*> m_polled;  // the watches of the last AddDescriptors
+};
