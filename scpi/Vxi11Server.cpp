@@ -1,8 +1,10 @@
 #include "Vxi11Server.h"
 
 #include <arpa/inet.h>
+#include <netconfig.h>
 #include <rpc/pmap_clnt.h>
 #include <rpc/rpc_com.h>
+#include <rpc/rpcb_clnt.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "ScpiServer.h"
 #include "vxi11.h"
@@ -106,13 +109,15 @@ Vxi11Server::Vxi11Server(ScpiInstrument& instrument) : m_instrument(instrument)
 Vxi11Server::~Vxi11Server()
 {
     if (m_registered) {
-        pmap_unset(DEVICE_CORE, DEVICE_CORE_VERSION);
+        Map(false);
     }
     svc_unreg(DEVICE_CORE, DEVICE_CORE_VERSION);
     svc_unreg(DEVICE_ASYNC, DEVICE_ASYNC_VERSION);
-    for (SVCXPRT* transport : {m_core, m_abort}) {
+    for (auto [transport, fd] : {std::pair{m_core, m_coreFd}, std::pair{m_abort, m_abortFd}}) {
         if (transport != nullptr) {
             SVC_DESTROY(transport);  // (closes its socket)
+        } else if (fd >= 0) {
+            close(fd);
         }
     }
     g_serving = nullptr;
@@ -124,6 +129,8 @@ std::string Vxi11Server::Start(const in_addr& address)
     // holds up no other.
     int mostRecord = static_cast<int>(kMostWriteBytes) + 4096;
     rpc_control(RPC_SVC_CONNMAXREC_SET, &mostRecord);
+    m_address.sin_family = AF_INET;
+    m_address.sin_addr = address;
     m_coreFd = ListenOn(address, m_corePort);
     if (m_coreFd < 0) {
         return std::string("cannot listen for VXI-11 clients: ") + std::strerror(errno);
@@ -143,9 +150,26 @@ std::string Vxi11Server::Start(const in_addr& address)
     return "";
 }
 
+// Sets (or withdraws) the core channel's address in rpcbind, for TCP.
+// (Not pmap_set: the library's leaks the address it makes.)
+bool Vxi11Server::Map(bool set)
+{
+    netconfig* tcp = getnetconfigent("tcp");
+    if (tcp == nullptr) {
+        return false;
+    }
+    sockaddr_in where = m_address;
+    where.sin_port = htons(m_corePort);
+    netbuf address{sizeof where, sizeof where, &where};
+    const bool done = set ? rpcb_set(DEVICE_CORE, DEVICE_CORE_VERSION, tcp, &address)
+                          : rpcb_unset(DEVICE_CORE, DEVICE_CORE_VERSION, tcp);
+    freenetconfigent(tcp);
+    return done;
+}
+
 std::string Vxi11Server::Register()
 {
-    if (pmap_set(DEVICE_CORE, DEVICE_CORE_VERSION, IPPROTO_TCP, m_corePort)) {
+    if (Map(true)) {
         m_registered = true;
         return "";
     }
@@ -170,8 +194,8 @@ std::string Vxi11Server::Register()
         return "another VXI-11 server on this host is registered with rpcbind (port " +
                std::to_string(taken) + "), so clients find that one";
     }
-    pmap_unset(DEVICE_CORE, DEVICE_CORE_VERSION);
-    m_registered = pmap_set(DEVICE_CORE, DEVICE_CORE_VERSION, IPPROTO_TCP, m_corePort);
+    Map(false);
+    m_registered = Map(true);
     return m_registered ? "" : "rpcbind refused the VXI-11 registration";
 }
 

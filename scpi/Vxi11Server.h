@@ -80,8 +80,10 @@ private:
     long Usable(long lid, Link*& link);
     void RunLine(Link& link);
     void DropClosedLinks();
+    bool Map(bool set);
 
     ScpiInstrument& m_instrument;
+    sockaddr_in m_address{};
     int m_coreFd = -1;
     int m_abortFd = -1;
     SVCXPRT* m_core = nullptr;
