@@ -111,8 +111,8 @@ Vxi11Server::~Vxi11Server()
     if (m_registered) {
         Map(false);
     }
-    svc_unreg(DEVICE_CORE, DEVICE_CORE_VERSION);
-    svc_unreg(DEVICE_ASYNC, DEVICE_ASYNC_VERSION);
+    // (No svc_unreg: it withdraws the program from rpcbind too, which may
+    // be another server's registration.)
     for (auto [transport, fd] : {std::pair{m_core, m_coreFd}, std::pair{m_abort, m_abortFd}}) {
         if (transport != nullptr) {
             SVC_DESTROY(transport);  // (closes its socket)
@@ -173,26 +173,32 @@ std::string Vxi11Server::Register()
         m_registered = true;
         return "";
     }
-    // Taken: by a server that is gone (its port no longer answers), or by
-    // one that still runs.
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const unsigned short taken =
-        pmap_getport(&local, DEVICE_CORE, DEVICE_CORE_VERSION, IPPROTO_TCP);
-    if (taken == 0) {
+    // Taken: by a server that is gone (its address no longer answers), or
+    // by one that still runs.
+    sockaddr_in taken{};
+    netbuf found{sizeof taken, 0, &taken};
+    netconfig* tcp = getnetconfigent("tcp");
+    const bool known = tcp != nullptr &&
+                       rpcb_getaddr(DEVICE_CORE, DEVICE_CORE_VERSION, tcp, &found, "localhost") &&
+                       found.len == sizeof taken && taken.sin_family == AF_INET;
+    if (tcp != nullptr) {
+        freenetconfigent(tcp);
+    }
+    if (!known) {
         return "rpcbind does not answer, so VXI-11 clients cannot find the instrument";
     }
-    local.sin_port = htons(taken);
+    if (taken.sin_addr.s_addr == htonl(INADDR_ANY)) {
+        taken.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
     const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const bool answers =
-        probe >= 0 && connect(probe, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+        probe >= 0 && connect(probe, reinterpret_cast<const sockaddr*>(&taken), sizeof taken) == 0;
     if (probe >= 0) {
         close(probe);
     }
     if (answers) {
         return "another VXI-11 server on this host is registered with rpcbind (port " +
-               std::to_string(taken) + "), so clients find that one";
+               std::to_string(ntohs(taken.sin_port)) + "), so clients find that one";
     }
     Map(false);
     m_registered = Map(true);
