@@ -36,6 +36,18 @@ long ResidentKilobytes()
     return -1;
 }
 
+// The process's threads, counted once a thread that just ran has left the
+// task list (a joined thread lingers there a moment; and a sanitizer starts
+// a helper with the first thread).
+int SettledThreadCount()
+{
+    pid_t finished = 0;
+    std::thread([&] { finished = gettid(); }).join();
+    const std::string task = "/proc/self/task/" + std::to_string(finished);
+    WaitFor([&] { return !std::filesystem::exists(task); });
+    return CountEntries("/proc/self/task");
+}
+
 class Reliability : public ::testing::Test {
 protected:
     void SetUp() override
@@ -115,8 +127,7 @@ protected:
 
 TEST_F(Reliability, manyStartStopCyclesAndSliderRestarts_releaseEverything)
 {
-    std::thread([] {}).join();  // a sanitizer starts a helper with the first thread
-    const int threads = CountEntries("/proc/self/task");
+    const int threads = SettledThreadCount();
     Start("500");  // the sound client library's first use sets up for good
     dialog.OnStop();
     // (once the device's own thread has closed it)
@@ -153,8 +164,7 @@ TEST_F(Reliability, serverKilledAndRestartedFiveTimes_playsAgainEachTimeAndLeave
 {
     SoundServer server;
     ASSERT_TRUE(server.Start());
-    std::thread([] {}).join();  // a sanitizer starts a helper with the first thread
-    const int threads = CountEntries("/proc/self/task");
+    const int threads = SettledThreadCount();
     Start("500");  // the sound client library's first use sets up for good
     dialog.OnStop();
     // (once the device's own thread has closed it)
