@@ -491,14 +491,12 @@ long Vxi11Server::Generic(long lid, long answer)
 
 long Vxi11Server::Lock(long lid)
 {
-    if (Find(lid) == nullptr) {
-        return kInvalidLink;
+    Link* link = nullptr;
+    const long error = Usable(lid, link);
+    if (error == kNoError) {
+        m_lockHolder = lid;
     }
-    if (m_lockHolder >= 0 && m_lockHolder != lid) {
-        return kLocked;
-    }
-    m_lockHolder = lid;
-    return kNoError;
+    return error;
 }
 
 long Vxi11Server::Unlock(long lid)
@@ -541,10 +539,13 @@ void Vxi11Server::DropClosedLinks()
         return std::any_of(svc_pollfd, svc_pollfd + svc_max_pollfd,
                            [fd](const pollfd& polled) { return polled.fd == fd; });
     };
-    for (const Link& link : m_links) {
-        if (!open(link.connection) && m_lockHolder == link.id) {
+    std::erase_if(m_links, [&](const Link& link) {
+        if (open(link.connection)) {
+            return false;
+        }
+        if (m_lockHolder == link.id) {
             m_lockHolder = -1;
         }
-    }
-    std::erase_if(m_links, [&](const Link& link) { return !open(link.connection); });
+        return true;
+    });
 }
