@@ -154,6 +154,7 @@ void AlsaPlaybackDevice::Start(const char* frames, std::uint32_t bytes, std::uin
     m_frames = frames;
     m_frameCount = frameCount;
     m_passes = passes;
+    m_startLoop = m_state.AskLoop();
     m_state.Begin();
     Wake();
 }
@@ -162,33 +163,35 @@ bool AlsaPlaybackDevice::Switch(const char* frames, std::uint32_t bytes, double 
                                 double toCyclesPerSample)
 {
     const snd_pcm_uframes_t frameCount = bytes / m_format.nBlockAlign;
-    if (frameCount == 0 || m_state.State() != OutputState::Playing) {
+    const std::uint32_t epoch = m_state.PlayingEpoch();
+    if (frameCount == 0 || epoch == 0) {
         return false;
     }
-    m_switchFrames = frames;
-    m_switchFrameCount = frameCount;
-    m_switchFrom = fromCyclesPerSample;
-    m_switchTo = toCyclesPerSample;
-    m_switching.store(Switching::Asked);
+    auto asked = std::make_unique<LoopSwitch>(LoopSwitch{
+        frames, frameCount, fromCyclesPerSample, toCyclesPerSample, epoch, m_state.AskLoop()});
+    // (An older switch handed back untaken was never read: it is m_published
+    // or older, and goes with it below.)
+    m_asked.exchange(asked.get());
     Wake();
-    const auto until =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kSwitchTimeoutMs);
-    while (m_switching.load() == Switching::Asked && std::chrono::steady_clock::now() < until) {
-        std::this_thread::yield();
-    }
-    Switching asked = Switching::Asked;
-    if (m_switching.compare_exchange_strong(asked, Switching::Withdrawn)) {
-        m_switching.store(Switching::None);
-        return false;  // not taken in time: the old loop plays on
-    }
-    // Taken: the thread reads the new buffer from its next copy on, and a
-    // copy from the old one, if one was under way, is over once it is not
-    // reading.
+    // The thread takes the newest switch in the same reading spell as its
+    // next copy: once it is seen not reading, it reads no older loop again.
+    AwaitNoReading();
+    m_published = std::move(asked);
+    return true;
+}
+
+void AlsaPlaybackDevice::AwaitNoReading() const
+{
     while (m_reading.load()) {
         std::this_thread::yield();
     }
-    m_switching.store(Switching::None);
-    return true;
+}
+
+// After a stop the thread takes nothing more: a switch left untaken is void.
+void AlsaPlaybackDevice::WithdrawSwitches()
+{
+    m_asked.store(nullptr);
+    m_published.reset();
 }
 
 void AlsaPlaybackDevice::Stop()
@@ -197,9 +200,8 @@ void AlsaPlaybackDevice::Stop()
     Wake();
     // The thread checks the state after it marks itself reading, so once it
     // is seen not reading it will not read again: a memcpy at most.
-    while (m_reading.load()) {
-        std::this_thread::yield();
-    }
+    AwaitNoReading();
+    WithdrawSwitches();
 }
 
 void AlsaPlaybackDevice::Release()
@@ -313,9 +315,10 @@ bool AlsaPlaybackDevice::WaitForPlay(std::uint32_t& epoch)
 void AlsaPlaybackDevice::Play(std::uint32_t epoch)
 {
     const bool taken = ReadWhilePlaying(epoch, [this] {
-        m_loop = m_frames;
+        m_loopData = m_frames;
         m_loopFrames = m_frameCount;
         m_passesLeft = m_passes;
+        m_loop = m_startLoop;
     });
     if (!taken) {
         return;
@@ -399,38 +402,39 @@ bool AlsaPlaybackDevice::ReadWhilePlaying(std::uint32_t epoch, Reader read)
     return playing;
 }
 
-// Writes up to one period from the current position, never across the
-// loop seam; false when the play is to end or the device is lost.
-// The caller's new loop, from the frame that continues the old one: the
-// same place, or the new loop's frame of the same phase.
-void AlsaPlaybackDevice::TakeSwitch()
+// The caller's newest loop, if it asked for one, from the frame that
+// continues the old one: the same place, or the new loop's frame of the same
+// phase. Runs while reading, so the caller knows when an old loop is free.
+void AlsaPlaybackDevice::TakeSwitch(std::uint32_t epoch)
 {
-    Switching asked = Switching::Asked;
-    if (!m_switching.compare_exchange_strong(asked, Switching::Taken)) {
-        return;  // withdrawn
+    const LoopSwitch* asked = m_asked.exchange(nullptr);
+    if (asked == nullptr || asked->epoch != epoch) {
+        return;
     }
-    snd_pcm_uframes_t position = m_position % m_switchFrameCount;
-    if (m_switchFrom > 0.0 && m_switchTo > 0.0) {
-        const double cycles = static_cast<double>(m_position) * m_switchFrom;
+    snd_pcm_uframes_t position = m_position % asked->frameCount;
+    if (asked->fromCyclesPerSample > 0.0 && asked->toCyclesPerSample > 0.0) {
+        const double cycles = static_cast<double>(m_position) * asked->fromCyclesPerSample;
         const double phase = cycles - std::floor(cycles);
-        position =
-            static_cast<snd_pcm_uframes_t>(std::llround(phase / m_switchTo)) % m_switchFrameCount;
+        position = static_cast<snd_pcm_uframes_t>(std::llround(phase / asked->toCyclesPerSample)) %
+                   asked->frameCount;
     }
-    m_loop = m_switchFrames;
-    m_loopFrames = m_switchFrameCount;
+    m_loopData = asked->frames;
+    m_loopFrames = asked->frameCount;
+    m_loop = asked->loop;
     m_position = position;
 }
 
+// Writes up to one period from the current position, never across the
+// loop seam; false when the play is to end or the device is lost.
 bool AlsaPlaybackDevice::WriteChunk(std::uint32_t epoch)
 {
-    if (m_switching.load() == Switching::Asked) {
-        TakeSwitch();
-    }
-    const snd_pcm_uframes_t chunk =
-        std::min({m_periodFrames, m_chunkFrames, m_loopFrames - m_position});
-    const std::size_t bytes = chunk * m_format.nBlockAlign;
-    const char* from = m_loop + m_position * m_format.nBlockAlign;
-    if (!ReadWhilePlaying(epoch, [&] { std::memcpy(m_chunk.get(), from, bytes); })) {
+    snd_pcm_uframes_t chunk = 0;
+    if (!ReadWhilePlaying(epoch, [&] {
+            TakeSwitch(epoch);
+            chunk = std::min({m_periodFrames, m_chunkFrames, m_loopFrames - m_position});
+            std::memcpy(m_chunk.get(), m_loopData + m_position * m_format.nBlockAlign,
+                        chunk * m_format.nBlockAlign);
+        })) {
         return false;
     }
     const snd_pcm_sframes_t written = snd_pcm_writei(m_pcm, m_chunk.get(), chunk);
@@ -441,6 +445,7 @@ bool AlsaPlaybackDevice::WriteChunk(std::uint32_t epoch)
         return Recover(epoch, static_cast<int>(written));
     }
     m_state.CountFrames(static_cast<std::uint64_t>(written));
+    m_state.LoopWritten(m_loop);
     m_position += static_cast<snd_pcm_uframes_t>(written);
     if (m_position == m_loopFrames) {
         m_position = 0;

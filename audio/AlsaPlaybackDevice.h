@@ -34,8 +34,6 @@ public:
     // accepts the connection and never answers); the attempt then finishes
     // and closes on its own thread.
     static constexpr int kOpenTimeoutMs = 2000;
-    // How long a switch waits for the thread to take the new loop.
-    static constexpr int kSwitchTimeoutMs = 200;
 
     // What the thread does when the device fails for good (the sound server
     // went away, the interface was unplugged): stay Lost, or close the PCM
@@ -59,10 +57,12 @@ public:
     // Starts looping the `bytes` bytes at `frames`, `passes` times over.
     // Any loop already running is stopped first.
     void Start(const char* frames, std::uint32_t bytes, std::uint32_t passes);
-    // While the loop plays, loops the `bytes` bytes at `frames` instead from
-    // the next period on, with no gap (see IWaveOut::Switch); false, and
-    // nothing changed, when the thread does not take it within
-    // kSwitchTimeoutMs (the device is lost, or not playing).
+    // Loops the `bytes` bytes at `frames` instead of the current loop, from
+    // the next period on, with no gap (see IWaveOut::Switch). Asked while the
+    // play is lost or reopening, it is taken once the device plays again.
+    // Returns at once; from then on the thread never reads an older loop,
+    // so the caller may rewrite or free it. False, and nothing changed,
+    // when nothing plays.
     bool Switch(const char* frames, std::uint32_t bytes, double fromCyclesPerSample,
                 double toCyclesPerSample);
     // Stops the loop; returns once the thread no longer reads the buffer.
@@ -73,7 +73,17 @@ public:
 
 private:
     enum class Opening : std::uint8_t { Waiting, Opened, Failed, Abandoned };
-    enum class Switching : std::uint8_t { None, Asked, Taken, Withdrawn };
+    // A loop asked for the play of `epoch`: made and published by the caller
+    // in one exchange and never written again; the thread copies what it
+    // needs when it takes it.
+    struct LoopSwitch {
+        const char* frames;
+        snd_pcm_uframes_t frameCount;
+        double fromCyclesPerSample;
+        double toCyclesPerSample;
+        std::uint32_t epoch;
+        std::uint32_t loop;  // the state machine's number for it
+    };
 
     AlsaPlaybackDevice(const char* pcmName, const WaveFormatEx& format, OnLoss onLoss,
                        int notifyFd);
@@ -94,7 +104,9 @@ private:
     bool PlayUntilLost(std::uint32_t epoch);
     bool Reopen(std::uint32_t epoch);
     bool WriteChunk(std::uint32_t epoch);
-    void TakeSwitch();
+    void TakeSwitch(std::uint32_t epoch);
+    void WithdrawSwitches();
+    void AwaitNoReading() const;
     template <class Reader>
     bool ReadWhilePlaying(std::uint32_t epoch, Reader read);
     bool WaitForRoom(std::uint32_t epoch);
@@ -122,14 +134,13 @@ private:
     const char* m_frames = nullptr;
     snd_pcm_uframes_t m_frameCount = 0;
     std::uint32_t m_passes = 0;
+    std::uint32_t m_startLoop = 0;
 
-    // A switch asked by the caller: these are set before m_switching turns
-    // Asked, and the thread reads them once it has made it Taken.
-    std::atomic<Switching> m_switching{Switching::None};
-    const char* m_switchFrames = nullptr;
-    snd_pcm_uframes_t m_switchFrameCount = 0;
-    double m_switchFrom = 0.0;
-    double m_switchTo = 0.0;
+    // The newest switch not yet taken; the thread takes it with an exchange.
+    std::atomic<LoopSwitch*> m_asked{nullptr};
+    // The caller's: the switch last published, kept until a newer one has
+    // replaced it (the one before is then neither read nor reachable).
+    std::unique_ptr<LoopSwitch> m_published;
 
     // The thread's own.
     snd_pcm_t* m_pcm = nullptr;
@@ -137,9 +148,10 @@ private:
     snd_pcm_uframes_t m_periodFrames = 0;
     std::unique_ptr<char[]> m_chunk;  // one period, allocated before the thread starts
     snd_pcm_uframes_t m_chunkFrames = 0;
-    const char* m_loop = nullptr;  // the caller's buffer: read only while m_reading
+    const char* m_loopData = nullptr;  // the caller's buffer: read only while m_reading
     snd_pcm_uframes_t m_loopFrames = 0;
     snd_pcm_uframes_t m_position = 0;
+    std::uint32_t m_loop = 0;  // the state machine's number of what m_loopData holds
     std::uint32_t m_passesLeft = 0;
     // [0] the wake-up eventfd, then the PCM's own descriptors.
     std::array<pollfd, 8> m_pollFds{};

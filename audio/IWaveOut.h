@@ -58,12 +58,13 @@ public:
     // Gives the device up; whatever closing the device still takes happens
     // without the caller.
     virtual int Close(WaveOutHandle handle) = 0;
-    // While the loop plays, loops `bytes` bytes at `frames` instead, with no
-    // gap: from the frame the old loop was about to play, or, given both
-    // loops' cycles per sample, from the frame of the new loop whose phase
-    // is the old one's there (phase-continuous). Returns once the device
-    // reads only the new buffer. Non-zero, and nothing changed, when it
-    // cannot (an output that does not switch, one not playing now).
+    // While a loop is written (playing, or lost and to be played again),
+    // loops `bytes` bytes at `frames` instead, with no gap: from the frame
+    // the old loop was about to play, or, given both loops' cycles per
+    // sample, from the frame of the new loop whose phase is the old one's
+    // there (phase-continuous). Returns at once; from then on the device
+    // never reads an older buffer. Non-zero, and nothing changed, when it
+    // cannot (an output that does not switch, one stopped).
     virtual int Switch(WaveOutHandle, const char* /*frames*/, std::uint32_t /*bytes*/,
                        double /*fromCyclesPerSample*/, double /*toCyclesPerSample*/)
     {

@@ -101,6 +101,8 @@ OutputStatus OutputStateMachine::Status() const
     status.underruns = m_underruns.load(std::memory_order_relaxed);
     status.reopens = m_reopens.load(std::memory_order_relaxed);
     status.framesWritten = m_framesWritten.load(std::memory_order_relaxed);
+    status.loopsAsked = m_loopsAsked.load(std::memory_order_relaxed);
+    status.loopWritten = m_loopWritten.load(std::memory_order_relaxed);
     return status;
 }
 

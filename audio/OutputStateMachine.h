@@ -24,6 +24,11 @@ struct OutputStatus {
     unsigned underruns = 0;
     unsigned reopens = 0;
     std::uint64_t framesWritten = 0;
+    // The caller's count of loops handed over (a Start, each switch), and
+    // the number of the newest one whose samples the device has taken:
+    // equal once what was last asked for is at the device.
+    std::uint32_t loopsAsked = 0;
+    std::uint32_t loopWritten = 0;
 };
 
 // The one owner of an output's state. The state and the number of the play
@@ -58,6 +63,10 @@ public:
     {
         m_framesWritten.fetch_add(frames, std::memory_order_relaxed);
     }
+    // The caller numbers each loop it hands over; the device thread says
+    // which one it has written samples of.
+    std::uint32_t AskLoop() { return m_loopsAsked.fetch_add(1, std::memory_order_relaxed) + 1; }
+    void LoopWritten(std::uint32_t loop) { m_loopWritten.store(loop, std::memory_order_relaxed); }
 
     OutputStatus Status() const;
 
@@ -71,4 +80,6 @@ private:
     std::atomic<unsigned> m_underruns{0};
     std::atomic<unsigned> m_reopens{0};
     std::atomic<std::uint64_t> m_framesWritten{0};
+    std::atomic<std::uint32_t> m_loopsAsked{0};
+    std::atomic<std::uint32_t> m_loopWritten{0};
 };

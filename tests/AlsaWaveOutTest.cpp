@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -312,6 +313,51 @@ TEST(HungServer, stopAndCloseReturnAtOnce_andAnOpenGivesUpAfterTwoSeconds)
     EXPECT_EQ(waveOut.FailureText(nullptr),
               "cannot open PCM 'default': no answer from the sound server within 2 s");
     server.Signal(SIGCONT);
+}
+
+// Thousands of switches on ALSA's null PCM, which takes every period at
+// once, so the device thread copies without pause. Each new loop is a fresh
+// allocation of another length, and the one before it is freed as soon as
+// Switch returns: a thread that read a loop after that, or applied one
+// loop's position to another, reads freed or foreign memory, which the
+// sanitizer stages report. A third thread keeps both cores busy, so the
+// device thread is preempted at any point of a hand-over.
+TEST(AlsaSwitch, thousandsOfSwitchesWhileTheThreadCopies_neverReadAnOldLoop)
+{
+    AlsaWaveOut output("null");
+    WaveOutHandle handle = nullptr;
+    ASSERT_EQ(output.Open(&handle, kMono48k), MMSYSERR_NOERROR);
+    std::vector<std::int16_t> first(4800, 1);
+    WaveHeader header = LoopHeader(first, kLoopForever);
+    output.PrepareHeader(handle, &header);
+    output.Write(handle, &header);
+    std::atomic<bool> done{false};
+    std::thread busy([&done] {
+        while (!done.load(std::memory_order_relaxed)) {
+        }
+    });
+    auto current = std::make_unique<std::vector<std::int16_t>>(first);
+    for (int i = 0; i < 5000; ++i) {
+        const std::size_t length = 7 + static_cast<std::size_t>(i) * 7919 % 9600;
+        auto next =
+            std::make_unique<std::vector<std::int16_t>>(length, static_cast<std::int16_t>(i));
+        const double from = i % 2 == 0 ? 0.0 : 0.01;
+        const double to = i % 3 == 0 ? 0.0 : 1.0 / static_cast<double>(length);
+        ASSERT_EQ(output.Switch(handle, reinterpret_cast<const char*>(next->data()),
+                                static_cast<std::uint32_t>(length * 2), from, to),
+                  MMSYSERR_NOERROR);
+        current = std::move(next);  // the loop before is freed here
+    }
+    done = true;
+    busy.join();
+    // The last loop asked for is the one the thread writes.
+    EXPECT_TRUE(WaitFor([&] {
+        const OutputStatus status = IWaveOut::Status(handle);
+        return status.loopWritten == status.loopsAsked;
+    }));
+    output.Reset(handle);
+    output.UnprepareHeader(handle, &header);
+    output.Close(handle);
 }
 
 TEST(AlsaWaveOutOpen, aDefaultThatCannotOpen_failsWithANullHandle)
