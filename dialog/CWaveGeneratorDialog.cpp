@@ -1,5 +1,7 @@
 #include "CWaveGeneratorDialog.h"
 
+#include <cstdio>
+
 #include "FrequencyScale.h"
 #include "MessageText.h"
 #include "NoiseGenerator.h"
@@ -77,75 +79,124 @@ void CWaveGeneratorDialog::OnOK()
     }
     m_abandoned = false;
     OnStop();
-    if (!TakeSettings() || GenerateWaveform() == 1) {
-        return;
-    }
-    StartPlaying();
+    ApplySettings(SettingsFromWindow(), SettingsRoute::Start);
 }
 
-// Start's checks and corrections alone, the window's messages included:
-// what a setting costs while nothing plays. True when the settings would
-// play; the buffer is not made.
-bool CWaveGeneratorDialog::CheckSettings()
+GeneratorSettings CWaveGeneratorDialog::SettingsFromWindow()
 {
+    GeneratorSettings settings = Settings();
+    m_window.GetDlgItemText(IDC_FREQUENCY, g_messageText, kFrequencyTextLimit);
+    settings.frequency = ParseDecimal(g_messageText);
+    settings.waveform = m_window.GetListSelection(IDC_WAVEFORM_LIST);
+    return settings;
+}
+
+double CWaveGeneratorDialog::FrequencyFromText(const char* text)
+{
+    char boxText[kFrequencyTextLimit];
+    std::snprintf(boxText, sizeof boxText, "%s", text);
+    return ParseDecimal(boxText);
+}
+
+GeneratorSettings CWaveGeneratorDialog::Settings() const
+{
+    return {m_waveform, m_frequency, m_level, m_centredNoise};
+}
+
+SettingsOutcome CWaveGeneratorDialog::ApplySettings(GeneratorSettings settings, SettingsRoute route)
+{
+    if (m_opening) {
+        return SettingsOutcome::Busy;
+    }
     m_abandoned = false;
-    OnStop();
-    if (!TakeSettings()) {
-        return false;
+    return route == SettingsRoute::Start ? StartWith(settings) : ChangeTo(settings);
+}
+
+SettingsOutcome CWaveGeneratorDialog::StartWith(const GeneratorSettings& settings)
+{
+    if (m_waveOut != nullptr) {
+        OnStop();
+    }
+    m_level = settings.level;
+    m_centredNoise = settings.centredNoise;
+    if (!CorrectSettings(settings) || GenerateWaveform() == 1) {
+        return SettingsOutcome::Refused;
+    }
+    switch (StartPlaying()) {
+    case 0:
+        return SettingsOutcome::Restarted;
+    case 1:
+        return SettingsOutcome::Failed;
+    default:
+        return SettingsOutcome::Cancelled;
+    }
+}
+
+// A change under the output as it is: refused, everything stays as it was;
+// otherwise kept for when the output goes on, or switched in gaplessly
+// (also while the device is lost: it takes the new loop when it is back).
+SettingsOutcome CWaveGeneratorDialog::ChangeTo(const GeneratorSettings& settings)
+{
+    const GeneratorState before = *this;
+    const GeneratorSettings asked = Settings();
+    const auto refuse = [&] {
+        static_cast<GeneratorState&>(*this) = before;
+        m_level = asked.level;
+        m_centredNoise = asked.centredNoise;
+        return SettingsOutcome::Refused;
+    };
+    if (!CorrectSettings(settings)) {
+        return refuse();
     }
     if (CheckWaveform(*this) == SynthesisResult::Refused) {
         m_lastMessage = Message::Refusal;
         m_window.MessageBox(g_messageText);
-        return false;
+        return refuse();
     }
-    m_description = g_messageText;
-    ShowStatus(g_messageText);
-    return true;
+    m_level = settings.level;
+    m_centredNoise = settings.centredNoise;
+    if (m_waveOut == nullptr) {
+        m_description = g_messageText;
+        ShowStatus(g_messageText);
+        return SettingsOutcome::Stored;
+    }
+    return SwitchLoop(before);
 }
 
-// Start while the loop plays on, for a front end whose settings change
-// under a running output: the new buffer takes the old one's place with no
-// gap, phase-continuous between periodic waveforms. `hold` keeps a copy of
-// the old loop to play while the new one is made. Returns 0 when it
-// switched, 1 when the settings were refused (the output stops then), and
-// -1 when the output cannot switch now (Start it again instead).
-int CWaveGeneratorDialog::SwitchSettings(std::vector<std::int16_t>& hold)
+// The device plays a copy of the old loop while the new one is made in the
+// sample buffer, then the new one, phase-continuous between periodic
+// waveforms. Neither switch waits for the device: from the moment each
+// returns, the loop before it is no longer read.
+SettingsOutcome CWaveGeneratorDialog::SwitchLoop(const GeneratorState& before)
 {
-    if (m_waveOut == nullptr || m_opening) {
-        return -1;
-    }
     const auto periodic = [](int waveform) { return waveform <= kPulse; };
-    const double from = periodic(m_waveform) ? m_cyclesPerSample : 0.0;
-    hold.assign(g_sampleBuffer, g_sampleBuffer + m_sampleCount);
-    if (m_device.Switch(m_waveOut, reinterpret_cast<const char*>(hold.data()),
+    m_hold.assign(g_sampleBuffer, g_sampleBuffer + before.m_sampleCount);
+    if (m_device.Switch(m_waveOut, reinterpret_cast<const char*>(m_hold.data()),
                         m_waveHeader.dwBufferLength, 0.0, 0.0) != MMSYSERR_NOERROR) {
-        return -1;
+        return StartWith(Settings());  // an output that cannot switch starts anew
     }
-    // The device plays the copy: the buffer is free for the new loop. Its
-    // header stays the one the device has queued, with a new length.
-    m_abandoned = false;
+    // The header stays the one the device has queued, with a new length.
     const std::uint32_t flags = m_waveHeader.dwFlags;
-    if (!TakeSettings() || GenerateWaveform() == 1) {
-        OnStop();
-        return 1;
-    }
+    GenerateWaveform();  // (checked above: it cannot refuse)
     m_waveHeader.dwFlags = flags;
+    const double from = periodic(before.m_waveform) ? before.m_cyclesPerSample : 0.0;
     const double to = periodic(m_waveform) ? m_cyclesPerSample : 0.0;
-    if (m_device.Switch(m_waveOut, m_waveHeader.lpData, m_waveHeader.dwBufferLength, from, to) !=
-        MMSYSERR_NOERROR) {
-        return -1;
+    m_device.Switch(m_waveOut, m_waveHeader.lpData, m_waveHeader.dwBufferLength, from, to);
+    const OutputState state = IWaveOut::Status(m_waveOut).state;
+    if (state == OutputState::Lost || state == OutputState::Reopening) {
+        OnOutputChange();  // the status line keeps saying so, under the new first line
+        return SettingsOutcome::Kept;
     }
-    return 0;
+    return SettingsOutcome::Switched;
 }
 
-// The box's text and the list's row, with the checks and corrections that
-// Start makes before the synthesis; false when it refused or the command
-// was abandoned during a correction's box.
-bool CWaveGeneratorDialog::TakeSettings()
+// Start's checks and corrections of the settings, with their messages;
+// false when it refused or the command was abandoned during a correction's
+// box.
+bool CWaveGeneratorDialog::CorrectSettings(const GeneratorSettings& settings)
 {
-    m_window.GetDlgItemText(IDC_FREQUENCY, g_messageText, kFrequencyTextLimit);
-    m_frequency = ParseDecimal(g_messageText);
-    m_waveform = m_window.GetListSelection(IDC_WAVEFORM_LIST);
+    m_frequency = settings.frequency;
+    m_waveform = settings.waveform;
     // Written so that NaN is refused too: it is no frequency.
     if (!(m_frequency > 0.0)) {
         ShowMessage(Message::IllegalFrequency, kIllegalFrequencyText);
@@ -326,7 +377,11 @@ int CWaveGeneratorDialog::GenerateWaveform()
         m_window.MessageBox(g_messageText);
         return 1;
     }
-    ScaleSamples(g_sampleBuffer, static_cast<std::size_t>(m_sampleCount), m_level);
+    const auto count = static_cast<std::size_t>(m_sampleCount);
+    if (m_centredNoise && (m_waveform == kWhiteNoise || m_waveform == kHeldWhiteNoise)) {
+        CentreNoise(g_sampleBuffer, count);
+    }
+    ScaleSamples(g_sampleBuffer, count, m_level);
     m_description = g_messageText;
     ShowStatus(g_messageText);
     FillPlaybackRecords();

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "GeneratorSettings.h"
 #include "GeneratorState.h"
 #include "IDialogWindow.h"
 #include "ITickSource.h"
@@ -40,12 +41,17 @@ public:
     void AbandonCommand() { m_abandoned = true; }
 
     int GenerateWaveform();
-    // Start's checks, corrections and refusals without making the buffer;
-    // true when the settings would play.
-    bool CheckSettings();
-    // Start for new settings while the output plays, with no gap (see the
-    // definition): 0 switched, 1 refused (stopped), -1 cannot switch now.
-    int SwitchSettings(std::vector<std::int16_t>& hold);
+    // The one way settings reach the output, for every front end: the
+    // checks and corrections of Start with their messages, then what the
+    // route and the output's state call for (see SettingsOutcome).
+    SettingsOutcome ApplySettings(GeneratorSettings settings, SettingsRoute route);
+    // What plays now, or, with the output off, what would play.
+    GeneratorSettings Settings() const;
+    // The frequency box's text and the list's row, read as Start reads them.
+    GeneratorSettings SettingsFromWindow();
+    // A frequency as Start reads it from the box: at most its first 79
+    // characters, by the decimal grammar of atof.
+    static double FrequencyFromText(const char* text);
     // 0 when the device plays, 1 when it failed to open (after both boxes),
     // kStartCancelled when the open was given up (a Stop, an Exit or a
     // stop signal while it waited): nothing plays and nothing is shown.
@@ -72,15 +78,20 @@ public:
     };
     Message m_lastMessage = Message::None;
     // The level the samples play at, 1 (full scale, as the window always
-    // plays) down to 0; set by the tool and the instrument.
+    // plays) down to 0, and whether the noises centre on zero: the tool's
+    // and the instrument's settings beside the window's two.
     double m_level = 1.0;
+    bool m_centredNoise = false;
 
 protected:
     // The base dialog's OK: ends the modal loop with IDOK.
     void EndWithOK();
 
 private:
-    bool TakeSettings();
+    bool CorrectSettings(const GeneratorSettings& settings);
+    SettingsOutcome StartWith(const GeneratorSettings& settings);
+    SettingsOutcome ChangeTo(const GeneratorSettings& settings);
+    SettingsOutcome SwitchLoop(const GeneratorState& before);
     void ShowMessage(Message kind, const char* format, std::initializer_list<FormatArg> args = {});
     bool ShowCorrection(const char* format, std::initializer_list<FormatArg> args = {});
     void ShowFrequencyInBox();
@@ -91,6 +102,8 @@ private:
 
     // The description the synthesis wrote, kept for when the output comes back.
     std::string m_description;
+    // The loop that plays while a new one is made in the sample buffer.
+    std::vector<std::int16_t> m_hold;
     bool m_abandoned = false;
     bool m_opening = false;  // while StartOutput waits for the device
     // Lost or Reopening while the status line says so, otherwise Playing.

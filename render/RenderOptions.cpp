@@ -14,8 +14,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: wavegen-render [-w NAME] [-f TEXT] [--level LEVEL] [-o FILE [--raw] [-n N]]\n"
-    "                      [-p [SECONDS] [-D PCM]]\n"
+    "Usage: wavegen-render [-w NAME] [-f TEXT] [--level LEVEL] [--centred-noise]\n"
+    "                      [-o FILE [--raw] [-n N]] [-p [SECONDS] [-D PCM]]\n"
     "       wavegen-render -L | -V | -h\n";
 
 // Wrapped at 80 columns.
@@ -33,6 +33,8 @@ constexpr const char* kHelp =
     "      --level LEVEL     the level below full scale: a share from 0 to 1\n"
     "                        (0.5) or decibels (-6dB); default 1, every sample\n"
     "                        as the window plays it\n"
+    "      --centred-noise   the noises centred on zero, as the instrument plays\n"
+    "                        them (default: from 0 up, as the window plays them)\n"
     "  -o, --output FILE     write a 16-bit mono 48000 Hz WAV file; - is standard\n"
     "                        output\n"
     "      --raw             with -o: bare little-endian signed 16-bit samples\n"
@@ -123,7 +125,7 @@ bool LooksLikeSeconds(const char* text)
                                (text[0] == '.' && text[1] != '\0'));
 }
 
-enum : int { kRaw = 1000, kLevel };
+enum : int { kRaw = 1000, kLevel, kCentredNoise };
 
 // A share of full scale (0 < share <= 1), or decibels below it ("-6dB").
 std::string ParseLevel(const std::string& text, double& level)
@@ -147,12 +149,19 @@ std::string ParseLevel(const std::string& text, double& level)
 }
 
 constexpr option kLongOptions[] = {
-    {"waveform", required_argument, nullptr, 'w'}, {"frequency", required_argument, nullptr, 'f'},
-    {"output", required_argument, nullptr, 'o'},   {"raw", no_argument, nullptr, kRaw},
-    {"level", required_argument, nullptr, kLevel}, {"repeat", required_argument, nullptr, 'n'},
-    {"play", optional_argument, nullptr, 'p'},     {"device", required_argument, nullptr, 'D'},
-    {"list-devices", no_argument, nullptr, 'L'},   {"version", no_argument, nullptr, 'V'},
-    {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0},
+    {"waveform", required_argument, nullptr, 'w'},
+    {"frequency", required_argument, nullptr, 'f'},
+    {"output", required_argument, nullptr, 'o'},
+    {"raw", no_argument, nullptr, kRaw},
+    {"level", required_argument, nullptr, kLevel},
+    {"centred-noise", no_argument, nullptr, kCentredNoise},
+    {"repeat", required_argument, nullptr, 'n'},
+    {"play", optional_argument, nullptr, 'p'},
+    {"device", required_argument, nullptr, 'D'},
+    {"list-devices", no_argument, nullptr, 'L'},
+    {"version", no_argument, nullptr, 'V'},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
 };
 
 std::string OptionName(int code)
@@ -232,6 +241,9 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options)
             break;
         case kLevel:
             reason = ParseLevel(value, options.level);
+            break;
+        case kCentredNoise:
+            options.centredNoise = true;
             break;
         case 'n':
             reason = ParseRepeat(value, options.repeat);

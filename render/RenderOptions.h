@@ -12,7 +12,8 @@ struct RenderOptions {
     bool play = false;
     double playSeconds = -1.0;  // below 0 while playing: until stopped
     std::string device = "default";
-    double level = 1.0;  // of full scale: 1 leaves every sample as it is
+    double level = 1.0;         // of full scale: 1 leaves every sample as it is
+    bool centredNoise = false;  // the noises about 0, as the instrument plays them
     bool listDevices = false;
     bool printVersion = false;
     bool printHelp = false;

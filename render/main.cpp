@@ -252,11 +252,12 @@ int main(int argc, char** argv)
     }
     CWaveGeneratorDialog dialog(window, output, ticks);
     dialog.OnInitDialog();
-    window.m_frequencyText = options.frequency;
-    window.m_selection = options.waveform;
-    dialog.m_level = options.level;
-    dialog.OnOK();
-    if (dialog.m_waveOut == nullptr) {
+    GeneratorSettings settings;
+    settings.waveform = options.waveform;
+    settings.frequency = CWaveGeneratorDialog::FrequencyFromText(options.frequency.c_str());
+    settings.level = options.level;
+    settings.centredNoise = options.centredNoise;
+    if (dialog.ApplySettings(settings, SettingsRoute::Start) != SettingsOutcome::Restarted) {
         return kEndedEarly;
     }
     const int status = WriteAndPlay(options, window, dialog, output, device);

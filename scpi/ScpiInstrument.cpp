@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "NumberRules.h"
-#include "ResourceIds.h"
 #include "WaveformNames.h"
 
 namespace {
@@ -19,11 +18,12 @@ constexpr const char* kFunctions[] = {"SINusoid", "TRIangle", "SQUare", "PULSe",
 static_assert(std::size(kFunctions) == kWaveformCount);
 
 // Each waveform's peak-to-peak span as a share of full scale (the pulse
-// runs from the bottom to 0, the noises from 0 to the top), and its
-// peak-to-peak over its RMS (the pulse is low a hundredth of the time).
+// runs from the bottom to 0, the noises over half the scale about 0), and
+// its peak-to-peak over its AC RMS (the pulse is low a hundredth of the
+// time; the noises are uniform, sqrt(12)).
 constexpr double kSpan[] = {1.0, 1.0, 1.0, 0.5, 0.5, 0.5, 1.0};
-const double kPeakToRms[] = {2 * std::sqrt(2.0), 2 * std::sqrt(3.0), 2.0, 10.0, std::sqrt(3.0),
-                             std::sqrt(3.0),     2 * std::sqrt(2.0)};
+const double kPeakToRms[] = {2 * std::sqrt(2.0), 2 * std::sqrt(3.0), 2.0, 10.0, 2 * std::sqrt(3.0),
+                             2 * std::sqrt(3.0), 2 * std::sqrt(2.0)};
 // The least amplitude, as a share of the most.
 constexpr double kLeastLevel = 0.001;
 
@@ -201,6 +201,7 @@ ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks, double full
     m_window.m_onMessage = [this](const char* text) { OnMessage(text); };
     m_window.m_onFailure = [this](const char* line) { m_failure = line; };
     m_dialog.OnInitDialog();
+    m_dialog.m_centredNoise = true;
 }
 
 std::string ScpiInstrument::Execute(std::string_view line, ScpiSession& session)
@@ -403,23 +404,28 @@ bool ScpiInstrument::SetFunction(const ScpiCommand& command)
         return false;
     }
     for (int row = 0; row < kWaveformCount; ++row) {
-        if (Is(command.parameters.front(), kFunctions[row])) {
-            if (row == m_window.m_selection) {
-                return true;  // the same again: nothing to do
-            }
-            // (Full scale stays full scale, whatever the function's span.)
-            const bool atMost = m_amplitude == MostAmplitude();
-            m_window.m_selection = row;
-            if (atMost) {
-                m_amplitude = MostAmplitude();
-            } else if (m_amplitude > MostAmplitude()) {
-                Queue(scpi::kSettingsConflict, "amplitude reduced to the most this function has");
-                m_amplitude = MostAmplitude();
-            }
-            UseAmplitude(m_amplitude);
-            Restart();
-            return true;
+        if (!Is(command.parameters.front(), kFunctions[row])) {
+            continue;
         }
+        if (row == m_dialog.m_waveform) {
+            return true;  // the same again: nothing to do
+        }
+        // (Full scale stays full scale, whatever the function's span.)
+        const double most = MostAmplitude(row);
+        const bool atMost = m_amplitude == MostAmplitude(m_dialog.m_waveform);
+        const bool reduced = !atMost && m_amplitude > most;
+        const double vpp = atMost ? most : std::min(m_amplitude, most);
+        GeneratorSettings next = m_dialog.Settings();
+        next.waveform = row;
+        next.level = LevelFor(vpp, row);
+        if (!Change(next)) {
+            return true;  // refused, its error queued: the message goes on
+        }
+        m_amplitude = vpp;
+        if (reduced) {
+            Queue(scpi::kSettingsConflict, "amplitude reduced to the most this function has");
+        }
+        return true;
     }
     Queue(scpi::kIllegalParameterValue, "unknown function " + command.parameters.front());
     return false;
@@ -430,7 +436,7 @@ bool ScpiInstrument::AskFunction(const ScpiCommand& command, std::string& answer
     if (!TakesNone(command)) {
         return false;
     }
-    answer = ShortForm(kFunctions[m_window.m_selection]);
+    answer = ShortForm(kFunctions[m_dialog.m_waveform]);
     return true;
 }
 
@@ -441,12 +447,11 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
     }
     const std::string& text = command.parameters.front();
     double hertz = 0.0;
-    std::string typed;
     if (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault")) {
         hertz = Is(text, "MINimum")   ? m_dialog.m_minFrequency
                 : Is(text, "MAXimum") ? m_dialog.m_maxFrequency
                                       : kDefaultFrequency;
-    } else if (const int error = ParseFrequency(text, hertz, &typed); error != 0) {
+    } else if (const int error = ParseFrequency(text, hertz); error != 0) {
         Queue(error == scpi::kInvalidCharacterData ? scpi::kIllegalParameterValue : error,
               "not a frequency: " + text);
         return false;
@@ -457,17 +462,12 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
         Queue(scpi::kIllegalParameterValue, "not a frequency above 0 Hz: " + text);
         return false;
     }
-    // Typed into the box as given (so it reads, and is corrected, exactly as
-    // the window's box would), or, scaled by a suffix, the shortest text
-    // that reads back the same.
-    char shortest[64];
-    std::snprintf(shortest, sizeof shortest, "%.17g", hertz);
-    const std::string boxText = typed.empty() ? shortest : typed;
-    if (boxText == m_window.m_frequencyText) {
+    if (hertz == m_dialog.m_frequency) {
         return true;  // the same again: nothing to do
     }
-    m_window.m_frequencyText = boxText;
-    Restart();
+    GeneratorSettings next = m_dialog.Settings();
+    next.frequency = hertz;
+    Change(next);
     return true;
 }
 
@@ -481,16 +481,16 @@ bool ScpiInstrument::AskFrequency(const ScpiCommand& command, std::string& answe
     return true;
 }
 
-double ScpiInstrument::MostAmplitude() const
+double ScpiInstrument::MostAmplitude(int waveform) const
 {
-    return m_fullScale * kSpan[m_window.m_selection];
+    return m_fullScale * kSpan[waveform];
 }
 
 // The samples' level for an amplitude (volts peak to peak).
-void ScpiInstrument::UseAmplitude(double vpp)
+double ScpiInstrument::LevelFor(double vpp, int waveform) const
 {
-    m_amplitude = vpp;
-    m_dialog.m_level = vpp >= MostAmplitude() ? 1.0 : vpp / MostAmplitude();
+    const double most = MostAmplitude(waveform);
+    return vpp >= most ? 1.0 : vpp / most;
 }
 
 bool ScpiInstrument::SetAmplitude(const ScpiCommand& command)
@@ -499,8 +499,9 @@ bool ScpiInstrument::SetAmplitude(const ScpiCommand& command)
         return false;
     }
     const std::string& text = command.parameters.front();
-    const double most = MostAmplitude();
-    const double unit = m_rms ? kPeakToRms[m_window.m_selection] : 1.0;
+    const int waveform = m_dialog.m_waveform;
+    const double most = MostAmplitude(waveform);
+    const double unit = m_rms ? kPeakToRms[waveform] : 1.0;
     double vpp = 0.0;
     if (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault")) {
         vpp = Is(text, "MINimum") ? most * kLeastLevel : most;
@@ -520,19 +521,22 @@ bool ScpiInstrument::SetAmplitude(const ScpiCommand& command)
     if (vpp == m_amplitude) {
         return true;  // the same again: nothing to do
     }
-    UseAmplitude(vpp);
-    Restart();
+    GeneratorSettings next = m_dialog.Settings();
+    next.level = LevelFor(vpp, waveform);
+    if (Change(next)) {
+        m_amplitude = vpp;
+    }
     return true;
 }
 
 bool ScpiInstrument::AskAmplitude(const ScpiCommand& command, std::string& answer)
 {
-    const double most = MostAmplitude();
+    const double most = MostAmplitude(m_dialog.m_waveform);
     double vpp = m_amplitude;
     if (!ReadLimitQuery(command, most * kLeastLevel, most, vpp)) {
         return false;
     }
-    answer = Number(m_rms ? vpp / kPeakToRms[m_window.m_selection] : vpp);
+    answer = Number(m_rms ? vpp / kPeakToRms[m_dialog.m_waveform] : vpp);
     return true;
 }
 
@@ -609,12 +613,13 @@ bool ScpiInstrument::SetOutput(const ScpiCommand& command)
     if (on == m_on && (!on || m_dialog.m_waveOut != nullptr)) {
         return true;  // the same again: nothing to do
     }
-    m_on = on;
-    if (m_on) {
-        Restart();
-    } else {
-        m_dialog.OnStop();
+    if (!on) {
+        SwitchOff();
+        return true;
     }
+    const SettingsOutcome started =
+        m_dialog.ApplySettings(m_dialog.Settings(), SettingsRoute::Start);
+    m_on = started == SettingsOutcome::Restarted;
     return true;
 }
 
@@ -698,7 +703,7 @@ bool ScpiInstrument::AskApply(const ScpiCommand& command, std::string& answer)
     if (!TakesNone(command)) {
         return false;
     }
-    answer = Quoted(ShortForm(kFunctions[m_window.m_selection]) + " " +
+    answer = Quoted(ShortForm(kFunctions[m_dialog.m_waveform]) + " " +
                     Number(m_dialog.m_frequency) + "," + Number(m_amplitude) + "," + Number(0.0));
     return true;
 }
@@ -755,21 +760,22 @@ void ScpiInstrument::Reset()
 {
     SwitchOff();
     m_dialog.OnInitDialog();
+    m_dialog.m_level = 1.0;
     m_rms = false;
     m_load = kDefaultLoad;
-    UseAmplitude(MostAmplitude());
+    m_amplitude = MostAmplitude(m_dialog.m_waveform);
 }
 
 // Every command is complete when its sound has reached the device: while
-// the output is on, until the device has taken the loop's first samples
-// (a few milliseconds), or it is lost, or 2 s have passed.
+// the output is on, until the device has written samples of the loop last
+// handed to it (a few milliseconds), or it is lost, or 2 s have passed.
 void ScpiInstrument::AwaitSound()
 {
     constexpr auto kLongest = std::chrono::seconds(2);
     const auto until = std::chrono::steady_clock::now() + kLongest;
     while (m_on && m_dialog.m_waveOut != nullptr && std::chrono::steady_clock::now() < until) {
         const OutputStatus status = IWaveOut::Status(m_dialog.m_waveOut);
-        if (status.state != OutputState::Playing || status.framesWritten > 0) {
+        if (status.state != OutputState::Playing || status.loopWritten == status.loopsAsked) {
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -780,26 +786,23 @@ void ScpiInstrument::SwitchOff()
 {
     m_on = false;
     m_dialog.OnStop();
+    SetCondition(m_questionableCondition, m_questionableEvent, kNoSound, false);
+    m_lossQueued = false;
 }
 
-void ScpiInstrument::Restart()
+// A setting under the output as it is, decided by the dialog: refused
+// (false, its error queued, nothing changed; the message goes on, as after
+// any execution error), kept for the output going on or for a lost device's
+// return, or switched in while it plays.
+bool ScpiInstrument::Change(const GeneratorSettings& next)
 {
-    if (!m_on) {
-        // Its checks, corrections and refusals only: the buffer is made
-        // when the output goes on.
-        m_dialog.CheckSettings();
-        return;
+    const SettingsOutcome outcome = m_dialog.ApplySettings(next, SettingsRoute::Live);
+    if (outcome == SettingsOutcome::Refused) {
+        return false;
     }
-    // Playing: the new loop takes the old one's place with no gap.
-    if (const int switched = m_dialog.SwitchSettings(m_hold); switched >= 0) {
-        m_on = switched == 0;
-        return;
-    }
-    m_dialog.OnStop();  // through the output that opened it
-    m_dialog.OnOK();
-    if (m_dialog.m_waveOut == nullptr) {
-        m_on = false;  // refused, or the device would not open: nothing plays
-    }
+    // (An output that could not switch was started anew: it may not play.)
+    m_on = m_on && m_dialog.m_waveOut != nullptr;
+    return true;
 }
 
 // Lost, the output stays on as set while the device is opened again; the
@@ -808,16 +811,13 @@ void ScpiInstrument::Restart()
 void ScpiInstrument::OnOutputChange()
 {
     m_dialog.OnOutputChange();
-    if (!m_on) {
-        return;
-    }
     const OutputState state = IWaveOut::Status(m_dialog.m_waveOut).state;
-    const bool lost = state == OutputState::Lost || state == OutputState::Reopening;
+    const bool lost = m_on && (state == OutputState::Lost || state == OutputState::Reopening);
     SetCondition(m_questionableCondition, m_questionableEvent, kNoSound, lost);
     if (lost && !m_lossQueued) {
         m_lossQueued = true;
         Queue(scpi::kHardwareMissing, "the output device was lost; reconnecting; " + m_failure);
-    } else if (state == OutputState::Playing) {
+    } else if (!lost) {
         m_lossQueued = false;
     }
 }

@@ -18,14 +18,14 @@ struct ScpiSession {
     std::vector<std::string> path;
 };
 
-// The generator as a SCPI instrument. A setting is what the window would
-// hold (the frequency box's text, the list's row); switching the output on
-// is the window's Start command, with every check, correction and refusal,
-// and each message box becomes an entry of the error queue. A new function,
-// frequency or amplitude runs Start again while the output is on; while it
-// is off only Start's checks run, so corrections and refusals show at once
-// and the buffer is made when the output goes on. The same setting again
-// changes nothing. Every client shares the one state and error queue.
+// The generator as a SCPI instrument. Settings go to the dialog as typed
+// values, and the dialog decides: switching the output on is the window's
+// Start, with every check, correction and refusal; a new function,
+// frequency or amplitude is checked and corrected the same way, then
+// switched in gaplessly while the output plays, kept while it is off or its
+// device is lost, or refused with nothing changed. Each message box becomes
+// an entry of the error queue. The same setting again changes nothing.
+// Every client shares the one state and error queue.
 class ScpiInstrument {
 public:
     static constexpr std::size_t kErrorQueueSize = 16;
@@ -104,23 +104,21 @@ private:
 
     void AwaitSound();
     void Reset();
-    // Start with the settings, on the device when the output is on.
-    void Restart();
+    bool Change(const GeneratorSettings& next);
     void OnMessage(const std::string& text);
     void SetCondition(int& condition, int& event, int bits, bool on);
     void Queue(int code, const std::string& detail = {});
     std::string NextError();
-    double MostAmplitude() const;
-    void UseAmplitude(double vpp);
+    double MostAmplitude(int waveform) const;
+    double LevelFor(double vpp, int waveform) const;
 
     ConsoleDialogWindow m_window;
     CWaveGeneratorDialog m_dialog;
     const double m_fullScale;
     ScpiSession m_session;  // a single client's, for Execute(line)
     bool m_on = false;
-    std::vector<std::int16_t> m_hold;  // the old loop, while a new one is made
-    double m_amplitude;                // peak to peak, volts
-    bool m_rms = false;                // VOLT:UNIT VRMS
+    double m_amplitude;  // peak to peak, volts
+    bool m_rms = false;  // VOLT:UNIT VRMS
     double m_load = 50.0;
     std::deque<std::pair<int, std::string>> m_errors;
     int m_eventStatus = 0;    // *ESR

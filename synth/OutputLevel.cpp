@@ -11,3 +11,10 @@ void ScaleSamples(std::int16_t* samples, std::size_t count, double level)
         samples[i] = static_cast<std::int16_t>(std::lround(samples[i] * level));
     }
 }
+
+void CentreNoise(std::int16_t* samples, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        samples[i] = static_cast<std::int16_t>(samples[i] - kNoiseCentre);
+    }
+}

@@ -7,3 +7,8 @@
 // rounded to the nearest step, halves away from zero. At 1 every sample
 // stays exactly as it was.
 void ScaleSamples(std::int16_t* samples, std::size_t count, double level);
+
+// The noises' samples (0 to 32767) shifted down by half their span, so that
+// they centre on zero and a level scales them about it.
+inline constexpr std::int16_t kNoiseCentre = 16384;
+void CentreNoise(std::int16_t* samples, std::size_t count);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -66,6 +67,18 @@ public:
         return Log("close", handle);
     }
 
+    int Switch(WaveOutHandle handle, const char* frames, std::uint32_t bytes, double,
+               double) override
+    {
+        if (handle->m_state.PlayingEpoch() == 0) {
+            return MMSYSERR_NOTSUPPORTED;
+        }
+        Log("switch", handle);
+        m_switched.assign(reinterpret_cast<const std::int16_t*>(frames),
+                          reinterpret_cast<const std::int16_t*>(frames) + bytes / 2);
+        return MMSYSERR_NOERROR;
+    }
+
     std::string FailureText(WaveOutHandle) const override { return m_failureText; }
 
     // The last device opened is lost, as a killed server loses it, and then
@@ -75,10 +88,15 @@ public:
         OutputStateMachine& state = m_devices.back()->m_state;
         state.Change(state.PlayingEpoch(), OutputState::Playing, OutputState::Lost);
     }
-    void RecoverLast()
+    void ReopenLast()
     {
         OutputStateMachine& state = m_devices.back()->m_state;
         state.Change(state.PlayingEpoch(), OutputState::Lost, OutputState::Reopening);
+    }
+    void RecoverLast()
+    {
+        ReopenLast();
+        OutputStateMachine& state = m_devices.back()->m_state;
         state.Change(state.PlayingEpoch(), OutputState::Reopening, OutputState::Playing);
     }
 
@@ -90,6 +108,7 @@ public:
     int m_openDevices = 0;
     WaveFormatEx m_format;
     WaveHeader m_written;
+    std::vector<std::int16_t> m_switched;  // the samples of the loop last switched to
 
 private:
     int Log(const char* call, WaveOutHandle handle)

@@ -78,19 +78,30 @@ def case_identity(inst, recorder):
     assert inst.query("*IDN?") == "wavegen,wavegen-scpi,0,1.0.0", inst.query("*IDN?")
 
 
+def plays(recorder, loop, start, samples=30000):
+    """True once the sink has played `samples` of `loop` in a row, from any
+    place in it, after sample `start` of the recording; a wrong sample fails
+    with its place."""
+    def ready():
+        got = recorder.since(start)
+        return any(v != 0 for v in got) and len(got) - next(
+            i for i, v in enumerate(got) if v != 0) > samples + 4800
+    assert wait_for(ready), "nothing played"
+    got = recorder.since(start)
+    # (the last part of the recording: what plays now, not what was queued)
+    first = len(got) - samples
+    offset = next((o for o in range(len(loop)) if loop[o:o + 48] == got[first:first + 48]), None)
+    assert offset is not None, "what plays is not the loop"
+    for i in range(samples):
+        assert got[first + i] == loop[(offset + i) % len(loop)], f"sample {i} differs"
+    return True
+
+
 def case_sine_plays_what_the_tool_renders(inst, recorder):
-    loop = rendered("1000")
     start = recorder.count()
     inst.write("*RST;FUNC SIN;FREQ 1000;OUTP ON")
     assert inst.query("OUTP?") == "1"
-    heard = lambda: [i for i, v in enumerate(recorder.since(start)) if v != 0]
-    assert wait_for(lambda: len(recorder.since(start)) > 0 and heard()
-                    and len(recorder.since(start)) - heard()[0] > 30000), "nothing played"
-    got = recorder.since(start)
-    first = heard()[0]
-    offset = next(o for o in range(len(loop)) if loop[o:o + 48] == got[first:first + 48])
-    for i in range(30000):
-        assert got[first + i] == loop[(offset + i) % len(loop)], f"sample {i} differs"
+    assert plays(recorder, rendered("1000"), start)
 
 
 def case_too_high_is_corrected(inst, recorder):
@@ -108,12 +119,45 @@ def case_not_a_number_changes_nothing(inst, recorder):
     assert inst.query("FREQ?;OUTP?;FUNC?") == before
 
 
-def case_pulse_refusal_switches_off(inst, recorder):
-    inst.write("*CLS;OUTP ON")
-    inst.write("FUNC PULS; FREQ 1000")
-    assert inst.query("OUTP?") == "0"
+def case_a_refused_setting_changes_nothing(inst, recorder):
+    """A setting the synthesis refuses queues its error; shape, frequency and
+    output stay, and the old sound plays on."""
+    inst.write("*RST;*CLS;FREQ 1000;OUTP ON")
+    inst.write("FUNC PULS")  # the pulse allows at most 480 Hz
     error = inst.query("SYST:ERR?")
     assert error.startswith('-221,"Settings conflict; decrease the frequency below'), error
+    assert inst.query("OUTP?;FUNC?;FREQ?") == "1;SIN;1.0000000000E+03"
+    assert plays(recorder, rendered("1000"), recorder.count())
+    inst.write("FREQ 480;FUNC PULS;FREQ 481")
+    assert inst.query("SYST:ERR?").startswith("-221,"), "481 Hz pulse not refused"
+    assert inst.query("OUTP?;FUNC?;FREQ?;SYST:ERR?") == '1;PULS;4.8000000000E+02;0,"No error"'
+    inst.write("OUTP OFF")
+
+
+def case_noise_centres_on_zero_at_its_level(inst, recorder):
+    """The noises meet VOLT in VRMS and VPP within 1 % and centre on zero.
+    (Held noise draws 480 values a second: its span and mid-range, which
+    settle within a fraction of a percent, stand for its RMS and mean.)"""
+    for shape, volts, unit in (("NOIS", 0.25, "VRMS"), ("NOIS", 0.6, "VPP"),
+                               ("HNO", 0.1, "VRMS"), ("HNO", 0.6, "VPP")):
+        inst.write(f"*RST;FUNC {shape};VOLT:UNIT {unit};VOLT {volts};OUTP ON")
+        assert inst.query("*OPC?") == "1"
+        start = recorder.count()
+        assert wait_for(lambda: recorder.count() > start + 3 * RATE)
+        got = recorder.since(start + RATE // 2)[:2 * RATE]
+        mean = sum(got) / len(got)
+        rms = (sum((v - mean) ** 2 for v in got) / len(got)) ** 0.5 / 32768
+        vpp = (max(got) - min(got)) / 32768
+        middle = (max(got) + min(got)) / 2
+        print(f"     {shape} {volts} {unit}: mean {mean:+.1f} counts, RMS {rms:.4f} V, "
+              f"{vpp:.4f} Vpp")
+        want = volts * 12 ** 0.5 if unit == "VRMS" else volts
+        assert abs(vpp - want) <= 0.01 * want, f"{shape}: {vpp} Vpp, not {want}"
+        assert abs(middle) <= 0.005 * 32768, f"{shape}: centred on {middle} counts"
+        if shape == "NOIS" and unit == "VRMS":
+            assert abs(rms - volts) <= 0.01 * volts, f"{shape}: RMS {rms} V, not {volts}"
+            assert abs(mean) <= 0.005 * 32768, f"{shape}: mean {mean} counts"
+    inst.write("*RST")
 
 
 def case_output_off_is_silent_within_100_ms(inst, recorder):
@@ -245,7 +289,8 @@ def case_lxi_tools_raw(inst, recorder):
 
 
 CASES = [case_identity, case_sine_plays_what_the_tool_renders, case_too_high_is_corrected,
-         case_not_a_number_changes_nothing, case_pulse_refusal_switches_off,
+         case_not_a_number_changes_nothing, case_a_refused_setting_changes_nothing,
+         case_noise_centres_on_zero_at_its_level,
          case_output_off_is_silent_within_100_ms, case_client_gone_mid_line_changes_nothing,
          case_drivers_of_bench_generators_run_unchanged,
          case_a_query_after_a_command_is_not_held_back,
