@@ -197,6 +197,48 @@ TEST_F(Reliability, serverKilledAndRestartedFiveTimes_playsAgainEachTimeAndLeave
         << "each loss is named once";
 }
 
+// A live setting while the server is killed or hung: it is kept on the
+// same device (nothing is closed or opened for it), and once the server is
+// back the new loop is what the device writes.
+TEST_F(Reliability, settingWhileTheServerIsGoneOrHung_isKeptAndPlaysWhenItIsBack)
+{
+    SoundServer server;
+    ASSERT_TRUE(server.Start());
+    Start("500");
+    ASSERT_TRUE(Flows());
+    const WaveOutHandle device = dialog.m_waveOut;
+    const struct {
+        int signal;
+        double hertz;
+        const char* status;
+    } rounds[] = {{SIGKILL, 2000.0, "This is a sine wave, 2000.000 Hz\n"},
+                  {SIGSTOP, 3000.0, "This is a sine wave, 3000.000 Hz\n"}};
+    for (const auto& round : rounds) {
+        server.Signal(round.signal);
+        if (round.signal == SIGKILL) {
+            ASSERT_TRUE(WaitFor([&] { return Lost(); }));
+        }
+        GeneratorSettings next = dialog.Settings();
+        next.frequency = round.hertz;
+        const SettingsOutcome outcome = dialog.ApplySettings(next, SettingsRoute::Live);
+        EXPECT_TRUE(outcome == SettingsOutcome::Kept || outcome == SettingsOutcome::Switched);
+        EXPECT_EQ(dialog.m_waveOut, device);
+        if (round.signal == SIGKILL) {
+            ASSERT_TRUE(server.Start());
+        } else {
+            server.Signal(SIGCONT);
+        }
+        EXPECT_TRUE(WaitFor([&] {
+            const OutputStatus status = Status();
+            return !Lost() && status.loopWritten == status.loopsAsked;
+        })) << round.hertz;
+        EXPECT_TRUE(StatusBecomes(round.status)) << window.Text(IDC_STATUS);
+        ASSERT_TRUE(Flows());
+    }
+    dialog.OnStop();
+    EXPECT_TRUE(window.m_boxes.empty());
+}
+
 TEST_F(Reliability, noServerAtStart_bothMessagesAndStopOnlyRewritesTheStatus)
 {
     SoundServer server;  // never started
