@@ -17,8 +17,8 @@
 #include "EventCounter.h"
 
 int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format, OnLoss onLoss,
-                             int notifyFd, const OpenWaiter& wait, AlsaPlaybackDevice** device,
-                             OutputError* failure)
+                             Queue queue, int notifyFd, const OpenWaiter& wait,
+                             AlsaPlaybackDevice** device, OutputError* failure)
 {
     *device = nullptr;
     if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 ||
@@ -28,7 +28,7 @@ int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format, On
     }
     // A duplicate of its own: the thread may notify after the output is gone.
     const int ownNotifyFd = notifyFd < 0 ? -1 : fcntl(notifyFd, F_DUPFD_CLOEXEC, 0);
-    auto* opened = new AlsaPlaybackDevice(pcmName, format, onLoss, ownNotifyFd);
+    auto* opened = new AlsaPlaybackDevice(pcmName, format, onLoss, queue, ownNotifyFd);
     if (!opened->Launch()) {
         *failure = {OutputStep::Open, -errno};
         delete opened;
@@ -44,11 +44,12 @@ int AlsaPlaybackDevice::Open(const char* pcmName, const WaveFormatEx& format, On
 }
 
 AlsaPlaybackDevice::AlsaPlaybackDevice(const char* pcmName, const WaveFormatEx& format,
-                                       OnLoss onLoss, int notifyFd)
+                                       OnLoss onLoss, Queue queue, int notifyFd)
     : WaveOutDevice(notifyFd),
       m_pcmName(pcmName),
       m_format(format),
       m_onLoss(onLoss),
+      m_queue(queue),
       m_notifyFd(notifyFd)
 {
 }
@@ -71,8 +72,8 @@ bool AlsaPlaybackDevice::Launch()
         return false;
     }
     m_pollFds[0] = {m_wakeFd, POLLIN, 0};
-    const std::uint64_t periodBytes = std::uint64_t{m_format.nSamplesPerSec} * kPeriodMicroseconds /
-                                      1000000 * m_format.nBlockAlign;
+    const std::uint64_t periodBytes = std::uint64_t{m_format.nSamplesPerSec} *
+                                      m_queue.periodMicroseconds / 1000000 * m_format.nBlockAlign;
     m_chunkFrames = std::max<snd_pcm_uframes_t>(periodBytes / m_format.nBlockAlign, 1);
     m_chunk = std::make_unique<char[]>(m_chunkFrames * m_format.nBlockAlign);
     // The thread (and those the sound library starts from it) never takes
@@ -240,8 +241,8 @@ int AlsaPlaybackDevice::Configure()
 {
     snd_pcm_hw_params_t* hw = nullptr;
     snd_pcm_hw_params_alloca(&hw);
-    unsigned bufferTime = kBufferMicroseconds;
-    unsigned periodTime = kPeriodMicroseconds;
+    unsigned bufferTime = m_queue.bufferMicroseconds;
+    unsigned periodTime = m_queue.periodMicroseconds;
     int code = 0;
     if ((code = snd_pcm_hw_params_any(m_pcm, hw)) < 0 ||
         (code = snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||

@@ -74,8 +74,8 @@ int AlsaWaveOut::Open(WaveOutHandle* handle, const WaveFormatEx& format)
     AlsaPlaybackDevice* device = nullptr;
     m_lastFormat = format;
     m_openFailure = {};
-    const int result = AlsaPlaybackDevice::Open(m_pcmName.c_str(), format, m_onLoss, m_changeFd,
-                                                m_waitForOpen, &device, &m_openFailure);
+    const int result = AlsaPlaybackDevice::Open(m_pcmName.c_str(), format, m_onLoss, m_queue,
+                                                m_changeFd, m_waitForOpen, &device, &m_openFailure);
     *handle = device;
     return result;
 }

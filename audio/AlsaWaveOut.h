@@ -36,6 +36,8 @@ public:
 
     // How Open waits for the device's thread (see OpenWaiter).
     OpenWaiter m_waitForOpen;
+    // How much sound each device keeps queued (see AlsaPlaybackDevice::Queue).
+    AlsaPlaybackDevice::Queue m_queue = AlsaPlaybackDevice::kQuietQueue;
     // A waiter for a program without a window: a plain poll that gives the
     // open up as soon as `cancelFd` turns readable (a stop signal's
     // descriptor, which it leaves for its owner to read).

@@ -91,8 +91,8 @@ int main(int argc, char** argv)
     waveOut.Close(dialog.m_waveOut);
 
     std::printf("ALSA buffer, period    %.1f ms, %.1f ms asked for\n",
-                AlsaPlaybackDevice::kBufferMicroseconds / 1000.0,
-                AlsaPlaybackDevice::kPeriodMicroseconds / 1000.0);
+                AlsaPlaybackDevice::kQuietQueue.bufferMicroseconds / 1000.0,
+                AlsaPlaybackDevice::kQuietQueue.periodMicroseconds / 1000.0);
     std::printf("write -> first frames  %.3f ms accepted by the PCM\n",
                 Milliseconds(accepted - written));
     std::printf("write -> first sound   %.1f ms at the sink's monitor (within its 10 ms latency)\n",

@@ -217,6 +217,8 @@ int main(int argc, char** argv)
     // A stop signal while an open waits gives the open up; the server then
     // reads the signal and ends.
     device.m_waitForOpen = AlsaWaveOut::CancelledBy(stopFd);
+    // Settings switch in while the loop plays: a short queue has them heard at once.
+    device.m_queue = AlsaPlaybackDevice::kPromptQueue;
     MonotonicTickSource ticks;
     ScpiInstrument instrument(device, ticks, options.fullScale);
     std::vector<IPollSource*> sources;

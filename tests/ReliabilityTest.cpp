@@ -266,7 +266,7 @@ TEST_F(Reliability, stalledServer_theLoopCarriesOnAfterwards)
         const bool stalled = now == stalledAt;
         stalledAt = now;
         if (!stalled) {
-            std::this_thread::sleep_for(AlsaPlaybackDevice::kBufferMicroseconds * 1us);
+            std::this_thread::sleep_for(AlsaPlaybackDevice::kQuietQueue.bufferMicroseconds * 1us);
         }
         return stalled;
     }));
