@@ -28,6 +28,8 @@
 #include "MessageSheet.h"
 #include "ResourceIds.h"
 #include "ScrollBarAccessible.h"
+#include "StatusLine.h"
+#include "StatusLineAccessible.h"
 #include "WaylandTitleBar.h"
 #include "WindowScrollBar.h"
 
@@ -61,6 +63,7 @@ QtDialogWindow::QtDialogWindow(QWidget* parent)
     static const bool readerOrder = [] {
         QAccessible::installFactory(&DialogAccessible::Create);
         QAccessible::installFactory(&ScrollBarAccessible::Create);
+        QAccessible::installFactory(&StatusLineAccessible::Create);
         return true;
     }();
     (void)readerOrder;
@@ -103,7 +106,7 @@ void QtDialogWindow::BuildTemplate()
     QLabel* heading = AddControl(StaticText("Select a wave to play"), 66, 15, 86, 11);
     m_stop = AddControl(new QPushButton(QStringLiteral("Stop")), 84, 84, 52, 15);
     m_exit = AddControl(new QPushButton(QStringLiteral("Exit")), 164, 84, 48, 14);
-    m_status = AddControl(StaticText(""), 7, 109, 205, 36);
+    m_status = AddControl(new StatusLine, 7, 109, 205, 36);
     AddControl(new QGroupBox, 7, 7, 205, 76);
     m_frequency = AddControl(new QLineEdit, 84, 167, 45, 12);
     QLabel* frequencyLabel = AddControl(StaticText("Frequency in Hz"), 15, 169, 53, 10);
@@ -114,7 +117,8 @@ void QtDialogWindow::BuildTemplate()
     m_list->setAccessibleName(heading->text());
     m_frequency->setAccessibleName(frequencyLabel->text());
     // The status line's name is its text, as a screen reader reads a status
-    // bar, and each new text is announced as a change of the name.
+    // bar, and each new text is announced as a change of the name (once
+    // per command: StatusLine).
     m_status->setAccessibleDescription(QStringLiteral("Status"));
 
     m_start->setDefault(true);
@@ -252,7 +256,7 @@ void QtDialogWindow::SetDlgItemText(int id, const char* text)
     if (id == IDC_FREQUENCY) {
         m_frequency->setText(value);
     } else if (id == IDC_STATUS) {
-        m_status->setText(value);
+        m_status->Show(value);
     }
 }
 
@@ -312,7 +316,8 @@ bool QtDialogWindow::WaitFor(int fd, int timeoutMs)
     QSocketNotifier ready(fd, QSocketNotifier::Read);
     connect(&ready, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    m_scrollBar->CancelRepeat();
+    // (A held arrow or trough keeps its repeat: a step that falls in the
+    // wait is dropped, the next one restarts, and the release ends it.)
     m_waitLoop = &loop;
     m_waitGivenUp = false;
     QApplication::setOverrideCursor(Qt::BusyCursor);
@@ -336,8 +341,9 @@ void QtDialogWindow::GiveUpWaiting(std::function<void()> then)
 
 // While an open waits: what may reach its widget. Stop, Exit and the
 // title bar's boxes take the mouse and keys; Esc reaches the dialog from
-// any control. Events for a window (not a widget) are passed on: the
-// toolkit hands them to the widget under the pointer, which comes here.
+// any control; the slider takes the release that ends a held arrow or
+// trough. Events for a window (not a widget) are passed on: the toolkit
+// hands them to the widget under the pointer, which comes here.
 bool QtDialogWindow::TakesInputWhileWaiting(QObject* receiver, QEvent* event) const
 {
     if (!receiver->isWidgetType()) {
@@ -347,6 +353,9 @@ bool QtDialogWindow::TakesInputWhileWaiting(QObject* receiver, QEvent* event) co
     if (widget == m_stop || widget == m_exit ||
         (qobject_cast<QAbstractButton*>(widget) != nullptr && widget->parentWidget() != this &&
          widget->window() == this)) {
+        return true;
+    }
+    if (widget == m_scrollBar && event->type() == QEvent::MouseButtonRelease) {
         return true;
     }
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride ||

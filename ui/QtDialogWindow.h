@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "IDialogWindow.h"
+#include "StatusLine.h"
 
 class CWaveGeneratorDialog;
 class QLabel;
@@ -104,7 +105,7 @@ private:
     QPushButton* m_exit = nullptr;
     QListWidget* m_list = nullptr;
     QLineEdit* m_frequency = nullptr;
-    QLabel* m_status = nullptr;
+    StatusLine* m_status = nullptr;
     WindowScrollBar* m_scrollBar = nullptr;
     int m_top = 0;    // the height of a title bar drawn by the window itself
     int m_thumb = 0;  // where the handlers last put the thumb

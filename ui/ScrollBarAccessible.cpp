@@ -2,8 +2,10 @@
 
 #include "WindowScrollBar.h"
 
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 ScrollBarAccessible::ScrollBarAccessible(WindowScrollBar* scrollBar)
     : QAccessibleWidget(scrollBar, QAccessible::ScrollBar)
@@ -13,6 +15,14 @@ ScrollBarAccessible::ScrollBarAccessible(WindowScrollBar* scrollBar)
 WindowScrollBar& ScrollBarAccessible::ScrollBar() const
 {
     return *static_cast<WindowScrollBar*>(widget());
+}
+
+// The step runs from the event loop once the call has returned, as a
+// button's Press does: the restart it makes may wait for a device and
+// show boxes, and the screen reader that asked must not wait for those.
+void ScrollBarAccessible::Later(std::function<void()> step) const
+{
+    QTimer::singleShot(0, widget(), std::move(step));
 }
 
 void* ScrollBarAccessible::interface_cast(QAccessible::InterfaceType type)
@@ -37,7 +47,8 @@ void ScrollBarAccessible::setCurrentValue(const QVariant& value)
         return;
     }
     const double clamped = std::clamp(wanted, double(bar.minimum()), double(bar.maximum()));
-    bar.m_onScrollHere(static_cast<int>(std::lround(clamped)));
+    const int position = static_cast<int>(std::lround(clamped));
+    Later([&bar, position] { bar.m_onScrollHere(position); });
 }
 
 QVariant ScrollBarAccessible::maximumValue() const
@@ -65,10 +76,11 @@ void ScrollBarAccessible::doAction(const QString& actionName)
     if (!ScrollBar().isEnabled()) {
         return;
     }
+    WindowScrollBar& bar = ScrollBar();
     if (actionName == increaseAction()) {
-        ScrollBar().triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        Later([&bar] { bar.triggerAction(QAbstractSlider::SliderSingleStepAdd); });
     } else if (actionName == decreaseAction()) {
-        ScrollBar().triggerAction(QAbstractSlider::SliderSingleStepSub);
+        Later([&bar] { bar.triggerAction(QAbstractSlider::SliderSingleStepSub); });
     } else {
         QAccessibleWidget::doAction(actionName);
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAccessibleWidget>
+#include <functional>
 
 class WindowScrollBar;
 
@@ -29,4 +30,5 @@ public:
 
 private:
     WindowScrollBar& ScrollBar() const;
+    void Later(std::function<void()> step) const;
 };
