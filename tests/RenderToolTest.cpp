@@ -117,6 +117,31 @@ TEST_F(RenderTool, rawRepeatedNoise_startsWithTheFirstDrawsAndRepeatsExactly)
     EXPECT_EQ(raw.substr(0, 960000), raw.substr(1920000, 960000));
 }
 
+// --centred-noise: the same draws 16384 lower, for both noises, and then
+// scaled about zero by the level; other waveforms are left alone.
+TEST_F(RenderTool, centredNoise_isTheWindowsSequenceShiftedThenScaled)
+{
+    const struct {
+        const char* waveform;
+        const char* level;
+        int first;   // the window's 41
+        int second;  // the plain noise's 18467, or the held noise's 41 again
+    } cases[] = {{"noise", "1", 41 - 16384, 18467 - 16384},
+                 {"held-noise", "1", 41 - 16384, 41 - 16384},
+                 {"noise", "0.5", -8172, 1042}};  // (-16343 / 2, 2083 / 2, halves away)
+    for (const auto& c : cases) {
+        const ProcessResult run = Render({"-w", c.waveform, "--centred-noise", "--level", c.level,
+                                          "--raw", "-o", Path("centred.raw")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string raw = ReadFile(Path("centred.raw"));
+        EXPECT_EQ(SampleAt(raw, 0, 0), c.first) << c.waveform << " " << c.level;
+        EXPECT_EQ(SampleAt(raw, 0, 1), c.second) << c.waveform << " " << c.level;
+    }
+    const ProcessResult sine = Render({"--centred-noise", "--raw", "-o", Path("sine.raw")});
+    ASSERT_EQ(sine.status, 0) << sine.err;
+    EXPECT_EQ(SampleAt(ReadFile(Path("sine.raw")), 0, 24), 32767);
+}
+
 // A level scales every sample, rounded halves away from zero; 1 leaves
 // them exactly as they are.
 TEST_F(RenderTool, level_scalesTheSamplesAndOneLeavesThem)
