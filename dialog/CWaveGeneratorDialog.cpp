@@ -138,11 +138,11 @@ SettingsOutcome CWaveGeneratorDialog::StartWith(const GeneratorSettings& setting
 SettingsOutcome CWaveGeneratorDialog::ChangeTo(const GeneratorSettings& settings)
 {
     const GeneratorState before = *this;
-    const GeneratorSettings asked = Settings();
+    const GeneratorSettings previous = Settings();
     const auto refuse = [&] {
         static_cast<GeneratorState&>(*this) = before;
-        m_level = asked.level;
-        m_centredNoise = asked.centredNoise;
+        m_level = previous.level;
+        m_centredNoise = previous.centredNoise;
         return SettingsOutcome::Refused;
     };
     if (!CorrectSettings(settings)) {
