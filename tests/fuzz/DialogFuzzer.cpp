@@ -11,6 +11,7 @@
 #include "CWaveGeneratorDialog.h"
 #include "FakeTickSource.h"
 #include "MessageText.h"
+#include "NumberParse.h"
 #include "RecordingWaveOut.h"
 #include "RecordingWindow.h"
 #include "SampleBuffer.h"
@@ -119,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Input input(data, size);
     for (int operation = 0; operation < 8 && !input.Empty(); ++operation) {
-        const std::uint8_t kind = input.Byte() % 4;
+        const std::uint8_t kind = input.Byte() % 6;
         const std::size_t boxesBefore = window.m_boxes.size();
         if (kind == 0) {  // type a frequency, pick a position, press Start
             window.m_texts[IDC_FREQUENCY] = input.Text(input.Byte() % 201);
@@ -141,6 +142,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 Require(dialog.m_waveOut != nullptr || window.Text(IDC_STATUS) == "Stopped",
                         "a restart plays or reports");
             }
+        } else if (kind == 4) {  // a setting changed live, as the instrument asks it
+            const GeneratorSettings before = dialog.Settings();
+            const WaveOutHandle device = dialog.m_waveOut;
+            GeneratorSettings asked;
+            asked.waveform = input.Byte() % 10 - 1;
+            asked.frequency = ParseDecimal(input.Text(input.Byte() % 24).c_str());
+            asked.level = input.Byte() / 255.0;
+            asked.centredNoise = (input.Byte() & 1) != 0;
+            const SettingsOutcome outcome = dialog.ApplySettings(asked, SettingsRoute::Live);
+            Require(outcome != SettingsOutcome::Refused || dialog.Settings() == before,
+                    "a refused setting changes nothing");
+            Require(dialog.m_waveOut == device, "a live setting neither opens nor closes");
+        } else if (kind == 5) {  // the device lost, or back
+            const OutputState state = IWaveOut::Status(dialog.m_waveOut).state;
+            if (state == OutputState::Playing) {
+                waveOut.LoseLast();
+            } else if (state != OutputState::Stopped) {
+                waveOut.RecoverLast();
+            }
+            dialog.OnOutputChange();
         } else if (kind == 2) {
             dialog.OnStop();
             Require(dialog.m_waveOut == nullptr, "Stop leaves no device open");
