@@ -31,12 +31,15 @@ public:
         unsigned bufferMicroseconds;
         unsigned periodMicroseconds;
     };
-    // For loops that play on unchanged (the window restarts for every new
-    // setting): the least CPU, about 0.6 % of a core into a sound server.
+    // The least CPU (about 0.6 % of a core into a sound server), and no
+    // underrun on a machine whose cores are all busy. A loop switched while
+    // it plays is heard after the queue: some 95 ms after the switch at a
+    // sound server's monitor, 35 ms with a 30 ms queue. (A plugin in front
+    // of a sound server cannot rewind what it has handed over.) A queue
+    // shorter than the block the server renders ahead underruns even on an
+    // idle machine (24 ms: once a minute here); one of 30 or 60 ms, when the
+    // machine is busy (about once in 100 s).
     static constexpr Queue kQuietQueue{90000, 30000};
-    // For settings switched in while the loop plays: heard within about
-    // 17 ms at a sound server's monitor, for some 3 % of a core.
-    static constexpr Queue kPromptQueue{16000, 8000};
     // How often a lost device is tried again when it is to be reopened.
     static constexpr int kReopenIntervalMs = 250;
     // How often a suspended PCM is asked again whether it can resume.

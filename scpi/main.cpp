@@ -28,6 +28,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: wavegen-scpi [--listen [ADDR:]PORT] [-D PCM] [--full-scale VPP]\n"
+    "                    [--queue MS]\n"
     "       wavegen-scpi -V | -h\n";
 
 constexpr const char* kHelp =
@@ -45,6 +46,9 @@ constexpr const char* kHelp =
     "      --full-scale VPP      the peak-to-peak volts of a full-scale sine at\n"
     "                            the output, as measured (default 2); VOLT\n"
     "                            amplitudes are shares of it\n"
+    "      --queue MS            the sound kept queued, 20 to 90 ms (default 90):\n"
+    "                            a new setting is heard after it, and a queue\n"
+    "                            shorter than a busy machine's delays underruns\n"
     "  -V, --version             print the version and exit\n"
     "  -h, --help                print this help and exit\n"
     "\n"
@@ -55,7 +59,23 @@ struct Options {
     unsigned short port = 5025;
     std::string device = "default";
     double fullScale = ScpiInstrument::kDefaultFullScale;
+    AlsaPlaybackDevice::Queue queue = AlsaPlaybackDevice::kQuietQueue;
 };
+
+// The queue in milliseconds, written in periods of a third of it.
+bool ParseQueue(const std::string& text, AlsaPlaybackDevice::Queue& queue)
+{
+    constexpr unsigned kLeast = 20;
+    constexpr unsigned kMost = AlsaPlaybackDevice::kQuietQueue.bufferMicroseconds / 1000;
+    unsigned milliseconds = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), milliseconds);
+    if (error != std::errc() || end != text.data() + text.size() || milliseconds < kLeast ||
+        milliseconds > kMost) {
+        return false;
+    }
+    queue = {milliseconds * 1000, milliseconds * 1000 / 3};
+    return true;
+}
 
 int Usage(const std::string& reason)
 {
@@ -104,6 +124,12 @@ int ParseArguments(int argc, char** argv, Options& options)
                 return Usage("--full-scale: not a voltage above 0: " + value);
             }
             options.fullScale = volts;
+        } else if (argument == "--queue" && hasValue) {
+            if (!ParseQueue(argv[++i], options.queue)) {
+                return Usage(
+                    std::string("--queue: not a whole number of milliseconds from 20 to 90: ") +
+                    argv[i]);
+            }
         } else {
             return Usage("unknown or incomplete option " + argument);
         }
@@ -217,8 +243,7 @@ int main(int argc, char** argv)
     // A stop signal while an open waits gives the open up; the server then
     // reads the signal and ends.
     device.m_waitForOpen = AlsaWaveOut::CancelledBy(stopFd);
-    // Settings switch in while the loop plays: a short queue has them heard at once.
-    device.m_queue = AlsaPlaybackDevice::kPromptQueue;
+    device.m_queue = options.queue;
     MonotonicTickSource ticks;
     ScpiInstrument instrument(device, ticks, options.fullScale);
     std::vector<IPollSource*> sources;

@@ -350,6 +350,28 @@ def no_descriptor_left_pauses_and_says_so():
     assert "cannot take a client" not in server.stderr.read(), "said more than once"
 
 
+def queue_option_is_checked_and_taken():
+    """--queue: a length outside 20-90 ms is a usage error that names it; a
+    short queue plays a switched setting like the default one."""
+    refused = subprocess.run([SCPI, "--queue", "10"], capture_output=True, text=True, timeout=30)
+    assert refused.returncode == 2 and "--queue: not a whole number of milliseconds from 20 to 90: 10" \
+        in refused.stderr, refused.stderr
+    server = subprocess.Popen([SCPI, "--listen", "127.0.0.1:0", "--queue", "30"],
+                              stderr=subprocess.PIPE, text=True)
+    try:
+        port = int(re.search(r":(\d+),", server.stderr.readline()).group(1))
+        with socket.create_connection(("127.0.0.1", port)) as client:
+            answers = client.makefile("r")
+            client.sendall(b"FREQ 1000;OUTP ON;*OPC?\n")
+            assert answers.readline().strip() == "1"
+            client.sendall(b"FREQ 2000;*OPC?;:OUTP?;FREQ?;SYST:ERR?\n")
+            assert answers.readline().strip() == '1;1;2.0000000000E+03;0,"No error"'
+            client.sendall(b"OUTP OFF\n")
+    finally:
+        server.terminate()
+    assert server.wait(10) == 0
+
+
 def session():
     return pyvisa.ResourceManager("@py").open_resource(
         f"TCPIP::127.0.0.1::{PORT}::SOCKET", read_termination="\n", write_termination="\n",
@@ -389,7 +411,7 @@ def run_cases(server):
     if status != 0:
         failed += 1
         print(f"FAIL the server ended with status {status} on SIGTERM")
-    own_processes = [signal_during_a_hung_open_ends_at_once]
+    own_processes = [signal_during_a_hung_open_ends_at_once, queue_option_is_checked_and_taken]
     # (a sanitizer's runtime takes descriptors of its own: no fixed limit fits)
     if "build-asan" not in SCPI:
         own_processes.append(no_descriptor_left_pauses_and_says_so)
