@@ -22,13 +22,14 @@
 #include "MonotonicTickSource.h"
 #include "ScpiInstrument.h"
 #include "ScpiServer.h"
+#include "SerialNumber.h"
 #include "Vxi11Server.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "Usage: wavegen-scpi [--listen [ADDR:]PORT] [-D PCM] [--full-scale VPP]\n"
-    "                    [--queue MS]\n"
+    "                    [--queue MS] [--serial TEXT]\n"
     "       wavegen-scpi -V | -h\n";
 
 constexpr const char* kHelp =
@@ -49,6 +50,9 @@ constexpr const char* kHelp =
     "      --queue MS            the sound kept queued, 20 to 90 ms (default 90):\n"
     "                            a new setting is heard after it, and a queue\n"
     "                            shorter than a busy machine's delays underruns\n"
+    "      --serial TEXT         the serial number *IDN? and the LAN announcement\n"
+    "                            give (default: made from /etc/machine-id, the\n"
+    "                            same at every start and unique to the computer)\n"
     "  -V, --version             print the version and exit\n"
     "  -h, --help                print this help and exit\n"
     "\n"
@@ -60,6 +64,7 @@ struct Options {
     std::string device = "default";
     double fullScale = ScpiInstrument::kDefaultFullScale;
     AlsaPlaybackDevice::Queue queue = AlsaPlaybackDevice::kQuietQueue;
+    std::string serial;  // "": this computer's
 };
 
 // The queue in milliseconds, written in periods of a third of it.
@@ -124,6 +129,12 @@ int ParseArguments(int argc, char** argv, Options& options)
                 return Usage("--full-scale: not a voltage above 0: " + value);
             }
             options.fullScale = volts;
+        } else if (argument == "--serial" && hasValue) {
+            options.serial = argv[++i];
+            if (!SerialNumber::Acceptable(options.serial)) {
+                return Usage("--serial: not 1 to 32 printable characters without a space, comma, "
+                             "quote or semicolon: " + options.serial);
+            }
         } else if (argument == "--queue" && hasValue) {
             if (!ParseQueue(argv[++i], options.queue)) {
                 return Usage(
@@ -186,6 +197,28 @@ int InterfaceOf(const in_addr& address)
     return index;
 }
 
+// The addresses a client can reach the instrument at: the one it listens
+// on, or each IPv4 address of an interface that is up for 0.0.0.0.
+std::vector<std::string> ReachableAddresses(const in_addr& address)
+{
+    std::vector<std::string> addresses;
+    char text[INET_ADDRSTRLEN];
+    ifaddrs* list = nullptr;
+    if (address.s_addr != htonl(INADDR_ANY) || getifaddrs(&list) != 0) {
+        addresses.push_back(inet_ntop(AF_INET, &address, text, sizeof text));
+        return addresses;
+    }
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET &&
+            (entry->ifa_flags & IFF_UP) != 0) {
+            const auto* where = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+            addresses.push_back(inet_ntop(AF_INET, &where->sin_addr, text, sizeof text));
+        }
+    }
+    freeifaddrs(list);
+    return addresses;
+}
+
 void Warn(const std::string& what)
 {
     std::fprintf(stderr, "wavegen-scpi: warning: %s\n", what.c_str());
@@ -244,8 +277,15 @@ int main(int argc, char** argv)
     // reads the signal and ends.
     device.m_waitForOpen = AlsaWaveOut::CancelledBy(stopFd);
     device.m_queue = options.queue;
+    if (options.serial.empty()) {
+        options.serial = SerialNumber::OfThisComputer();
+        if (options.serial.empty()) {
+            Warn("cannot read /etc/machine-id, so the serial number is 0; give one with --serial");
+            options.serial = "0";
+        }
+    }
     MonotonicTickSource ticks;
-    ScpiInstrument instrument(device, ticks, options.fullScale);
+    ScpiInstrument instrument(device, ticks, options.fullScale, options.serial);
     std::vector<IPollSource*> sources;
     // VXI-11 beside the raw socket, on the same address; without it (or
     // without rpcbind to find it by) the raw socket still serves.
@@ -254,19 +294,27 @@ int main(int argc, char** argv)
         Warn(failure + "; the raw socket still serves");
     } else {
         sources.push_back(&vxi11);
-        std::fprintf(stderr, "wavegen-scpi: VXI-11 on %s:%u (TCPIP::%s::INSTR)\n",
-                     options.address.c_str(), vxi11.CorePort(), options.address.c_str());
+        std::fprintf(stderr, "wavegen-scpi: VXI-11 on %s:%u\n", options.address.c_str(),
+                     vxi11.CorePort());
         if (const std::string unregistered = vxi11.Register(); !unregistered.empty()) {
             Warn(unregistered + "; the raw socket still serves");
         }
     }
+    std::fprintf(stderr, "wavegen-scpi: serial number %s; open it as", options.serial.c_str());
+    for (const std::string& address : ReachableAddresses(bound.sin_addr)) {
+        std::fprintf(stderr, " TCPIP::%s::%u::SOCKET", address.c_str(), ntohs(bound.sin_port));
+        if (vxi11.Registered()) {
+            std::fprintf(stderr, " TCPIP::%s::INSTR", address.c_str());
+        }
+    }
+    std::fputs("\n", stderr);
     // Found on the LAN by name: never from loopback.
     std::vector<LanAnnouncer::Service> services{{"_scpi-raw._tcp", ntohs(bound.sin_port)}};
     if (vxi11.Registered()) {
         services.push_back({"_vxi-11._tcp", 111});  // (rpcbind's port, where clients ask)
     }
     LanAnnouncer announcer(InterfaceOf(bound.sin_addr), services,
-                           {"wavegen", "wavegen-scpi", "0", WAVEGEN_VERSION});
+                           {"wavegen", "wavegen-scpi", options.serial, WAVEGEN_VERSION});
     if (onLan) {
         if (const std::string failure = announcer.Start(); !failure.empty()) {
             Warn(failure);

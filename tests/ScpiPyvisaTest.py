@@ -75,7 +75,7 @@ def rendered(frequency):
 
 
 def case_identity(inst, recorder):
-    assert inst.query("*IDN?") == "wavegen,wavegen-scpi,0,1.0.0", inst.query("*IDN?")
+    assert inst.query("*IDN?") == "wavegen,wavegen-scpi,WG-TEST-7,1.0.0", inst.query("*IDN?")
 
 
 def plays(recorder, loop, start, samples=30000):
@@ -282,7 +282,7 @@ def case_lxi_tools_raw(inst, recorder):
     ask = lambda command: subprocess.run(
         ["lxi", "scpi", "-a", "127.0.0.1", "-p", str(PORT), "-r", command],
         capture_output=True, text=True, timeout=30).stdout.strip()
-    assert ask("*IDN?") == "wavegen,wavegen-scpi,0,1.0.0"
+    assert ask("*IDN?") == "wavegen,wavegen-scpi,WG-TEST-7,1.0.0"
     assert ask("APPL:TRI 440,1.5;:APPL?") == '"TRI 4.4000000000E+02,1.5000000000E+00,0.0000000000E+00"'
     assert ask("OUTP?;:SYST:ERR?") == '1;0,"No error"'
     ask("OUTP OFF")
@@ -334,7 +334,8 @@ def no_descriptor_left_pauses_and_says_so():
     client = socket.create_connection(("127.0.0.1", port))
     try:
         line = server.stderr.readline()
-        while "VXI-11" in line:  # (no descriptor for it either; the raw socket serves)
+        # (no descriptor for VXI-11 either; the raw socket serves)
+        while "VXI-11" in line or "serial number" in line:
             line = server.stderr.readline()
         assert "cannot take a client (accept: Too many open files)" in line, line
         started = time.monotonic()
@@ -381,7 +382,8 @@ def session():
 def main():
     # ctest ends a test that overruns with SIGTERM: the servers go too.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
-    server = subprocess.Popen([SCPI, "--listen", "127.0.0.1:0"], stderr=subprocess.PIPE, text=True)
+    server = subprocess.Popen([SCPI, "--listen", "127.0.0.1:0", "--serial", "WG-TEST-7"],
+                              stderr=subprocess.PIPE, text=True)
     try:
         return run_cases(server)
     finally:

@@ -8,6 +8,7 @@ PC's namespace of scripts/lan-check.
                                  releases (Debian 12's 0.5.1 lists none)"""
 import os
 import sys
+import threading
 import time
 
 import pyvisa
@@ -44,7 +45,7 @@ def session(host):
     # One instrument behind every link; each link its own answers.
     first.write("FREQ 1234")
     assert second.query("FREQ?") == "1.2340000000E+03"
-    assert first.query("*IDN?").startswith("wavegen,wavegen-scpi,0,")
+    assert first.query("*IDN?").startswith("wavegen,wavegen-scpi,WG-LAN-1,")
     # The status byte: MAV while this link's answer waits, not the other's.
     first.write("*IDN?")
     assert first.read_stb() & 0x10 and not second.read_stb() & 0x10
@@ -52,8 +53,8 @@ def session(host):
     assert not first.read_stb() & 0x10
     # A clear in the middle of reading a long answer drops the rest of it
     # (and nothing else); the next query answers afresh.
-    first.write(";".join(["*IDN?"] * 20))
-    assert first.read_bytes(8) == b"wavegen,"
+    first.write(";".join(["FREQ?"] * 20))
+    assert first.read_bytes(8) == b"1.234000"
     first.clear()
     first.timeout = 300
     expect_error(constants.StatusCode.error_timeout, first.read)
@@ -70,6 +71,14 @@ def session(host):
     assert error == 0, error
     assert other.device_write(link, 1000, 0, 8, b"FREQ 600\n") == (11, 0)
     assert other.device_lock(link, 0, 0) == 11
+    # A lock asked with waitlock waits for the holder to let go, while the
+    # holder is served (PyVISA's lock_excl(3000) is such a call).
+    threading.Timer(0.5, first.unlock).start()
+    started = time.monotonic()
+    assert other.device_lock(link, 1, 3000) == 0
+    assert 0.3 < time.monotonic() - started < 2.5, time.monotonic() - started
+    assert other.device_unlock(link) == 0
+    first.lock_excl()
     first.unlock()
     assert other.destroy_link(link) == 0
     other.close()
@@ -112,6 +121,19 @@ def abort(host):
                                  channel.unpacker.unpack_int)
 
     assert device_abort(link) == 0
+    # A call that waits for the lock ends at once when its link is aborted.
+    holder = vxi11.CoreClient(host)
+    _, held, _, _ = holder.create_link(2, 1, 0, "inst0")  # (made locked)
+    result = []
+    waiter = threading.Thread(target=lambda: result.append(client.device_lock(link, 1, 10000)))
+    started = time.monotonic()
+    waiter.start()
+    while waiter.is_alive() and time.monotonic() - started < 5:
+        assert device_abort(link) == 0  # (until the call is there to abort)
+        waiter.join(0.05)
+    assert result == [23] and time.monotonic() - started < 2, result
+    assert holder.destroy_link(held) == 0
+    holder.close()
     assert client.destroy_link(link) == 0
     assert device_abort(link) == 4  # no such link
     channel.close()

@@ -1,29 +1,35 @@
 #pragma once
 
 #include <chrono>
-#include <string>
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "IPollSource.h"
+#include "MessageExchange.h"
 #include "ScpiInstrument.h"
 
-// Serves SCPI clients on a TCP socket, a line per program message, until a
-// stop signal: up to kMostClients at once, each with its own line and place
-// in the command tree, all on the one instrument and error queue. A line is
-// run whole as soon as it ends, so a client that idles or holds half a line
-// delays no other. A line is at most kMostLineBytes long (the rest of a
-// longer one is discarded with an error; the connection stays); a client
-// silent for kIdleTimeout, or one that does not read its answers, is
-// disconnected. A client that goes away mid-line leaves the instrument as
-// it was. Replies go out at once (no Nagle delay, and no delayed ACK held
-// back from a client that writes a command and then its query).
+// Serves SCPI clients on a TCP socket, a newline ending each program
+// message, until a stop signal: every client with its own message exchange
+// and place in the command tree, all on the one instrument and error queue.
+// Nothing a client does holds up another: a message runs as soon as it has
+// ended, one that waits for the sound (*WAI, *OPC?) waits for its client
+// alone, and answers are sent without blocking; a client that does not
+// read them is not read from either once kMostUnsentBytes wait for it.
+// There is no idle time-out: with all kMostClients slots taken, the client
+// idle longest (one holding half a message is idle since its last byte)
+// makes room for a new one. A client that goes away mid-message leaves the
+// instrument as it was. Replies go out at once (no Nagle delay, and no
+// delayed ACK held back from a client that writes a command and then its
+// query).
 class ScpiServer {
 public:
-    static constexpr std::size_t kMostLineBytes = 4096;
-    static constexpr std::size_t kMostClients = 16;
-    static constexpr std::chrono::seconds kIdleTimeout{300};
+    static constexpr std::size_t kMostClients = 64;
+    static constexpr std::size_t kMostUnsentBytes = 65536;
     // How long taking clients pauses when no descriptor is left for one.
     static constexpr std::chrono::seconds kAcceptPause{1};
+    // How often a message that waits for the sound looks again.
+    static constexpr int kWaitPollMs = 1;
 
     // `sources` are served by the same loop (other channels to the instrument).
     ScpiServer(ScpiInstrument& instrument, int listenFd, int stopFd, int outputChangeFd,
@@ -39,17 +45,16 @@ public:
 private:
     struct Client {
         int fd = -1;
-        std::string pending;      // bytes of the line not yet ended
-        bool discarding = false;  // in the rest of a line that was too long
+        std::unique_ptr<MessageExchange> exchange;
         std::chrono::steady_clock::time_point lastHeard;
-        ScpiSession session;
     };
 
     void Accept();
     void DropAll();
+    short EventsFor(const Client& client) const;
     // False when the client is gone (or let go).
     bool ReadClient(Client& client);
-    bool Answer(Client& client, const std::string& line);
+    bool SendAnswers(Client& client);
     int PollTimeout(bool acceptPaused) const;
     void DispatchSources(const std::vector<pollfd>& fds, std::size_t first);
 

@@ -69,21 +69,29 @@ LanAnnouncer::~LanAnnouncer()
 
 std::string LanAnnouncer::Start()
 {
-    int error = 0;
-    m_client = avahi_client_new(&m_poll, AvahiClientFlags(0), OnClientState, this, &error);
-    if (m_client == nullptr) {
-        m_warned = true;
-        return std::string("avahi-daemon does not answer (") + avahi_strerror(error) +
-               "), so the instrument is not announced on the LAN";
-    }
+    Connect();
     return "";
+}
+
+// (NO_FAIL: a daemon that is not running yet, or goes away, is waited for
+// on the system bus, and the services announced once it is there; with no
+// bus to wait on, it is tried again every kRetry)
+void LanAnnouncer::Connect()
+{
+    int error = 0;
+    m_client = avahi_client_new(&m_poll, AVAHI_CLIENT_NO_FAIL, OnClientState, this, &error);
+    if (m_client == nullptr) {
+        Warn("avahi-daemon does not answer; the instrument is announced on the LAN once it does",
+             error);
+        m_retryAt = std::chrono::steady_clock::now() + kRetry;
+    }
 }
 
 void LanAnnouncer::Warn(const std::string& what, int error)
 {
     if (!m_warned) {
-        std::fprintf(stderr, "wavegen-scpi: warning: %s (%s); the instrument is not announced\n",
-                     what.c_str(), avahi_strerror(error));
+        std::fprintf(stderr, "wavegen-scpi: warning: %s (%s)\n", what.c_str(),
+                     avahi_strerror(error));
         m_warned = true;
     }
 }
@@ -91,36 +99,71 @@ void LanAnnouncer::Warn(const std::string& what, int error)
 void LanAnnouncer::OnClientState(AvahiClient* client, AvahiClientState state, void* self)
 {
     auto& announcer = *static_cast<LanAnnouncer*>(self);
-    if (state == AVAHI_CLIENT_S_RUNNING) {
+    switch (state) {
+    case AVAHI_CLIENT_S_RUNNING:
+        announcer.m_warned = false;  // the next trouble is news
         announcer.Publish(client);
-    } else if (state == AVAHI_CLIENT_S_COLLISION || state == AVAHI_CLIENT_S_REGISTERING) {
+        break;
+    case AVAHI_CLIENT_S_COLLISION:
+    case AVAHI_CLIENT_S_REGISTERING:
+        // The host's own name changes: announced again once it runs.
         if (announcer.m_group != nullptr) {
             avahi_entry_group_reset(announcer.m_group);
         }
-    } else if (state == AVAHI_CLIENT_FAILURE) {
-        announcer.Warn("lost avahi-daemon", avahi_client_errno(client));
+        break;
+    case AVAHI_CLIENT_CONNECTING:
+        announcer.Warn("avahi-daemon does not answer; the instrument is announced on the LAN "
+                       "once it does",
+                       AVAHI_ERR_NO_DAEMON);
+        break;
+    case AVAHI_CLIENT_FAILURE:
+        announcer.Reconnect(client);
+        break;
     }
+}
+
+// The daemon went away (restarted, or stopped): a new client waits for it.
+void LanAnnouncer::Reconnect(AvahiClient* failed)
+{
+    Warn("lost avahi-daemon; the instrument is announced again once it is back",
+         avahi_client_errno(failed));
+    m_group = nullptr;  // (freed with its client)
+    avahi_client_free(failed);
+    m_client = nullptr;
+    Connect();
 }
 
 void LanAnnouncer::OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self)
 {
     auto& announcer = *static_cast<LanAnnouncer*>(self);
     if (state == AVAHI_ENTRY_GROUP_COLLISION) {
-        announcer.Rename();
-        announcer.Publish(avahi_entry_group_get_client(group));
+        // Another device has the name on the network: every service moves
+        // to the next one together.
+        if (announcer.Rename()) {
+            announcer.Publish(avahi_entry_group_get_client(group));
+        }
     } else if (state == AVAHI_ENTRY_GROUP_FAILURE) {
         announcer.Warn("avahi-daemon refused the announcement",
                        avahi_client_errno(avahi_entry_group_get_client(group)));
     }
 }
 
-void LanAnnouncer::Rename()
+bool LanAnnouncer::Rename()
 {
     char* next = avahi_alternative_service_name(m_name.c_str());
+    if (next == nullptr) {
+        Warn("no other name to announce the instrument under", AVAHI_ERR_NO_MEMORY);
+        return false;
+    }
     m_name = next;
     avahi_free(next);
+    std::fprintf(stderr, "wavegen-scpi: the name is taken on the LAN; announced as \"%s\"\n",
+                 m_name.c_str());
+    return true;
 }
 
+// Every service under the one name: a name taken for any of them moves
+// them all to the next name.
 void LanAnnouncer::Publish(AvahiClient* client)
 {
     if (m_group == nullptr) {
@@ -130,29 +173,44 @@ void LanAnnouncer::Publish(AvahiClient* client)
             return;
         }
     }
+    for (int tries = 0; tries < kMostRenames; ++tries) {
+        const int added = AddServices();
+        if (added == AVAHI_ERR_COLLISION) {
+            if (!Rename()) {
+                return;
+            }
+            continue;
+        }
+        if (added < 0) {
+            Warn("avahi-daemon refused the announcement", added);
+            return;
+        }
+        if (const int committed = avahi_entry_group_commit(m_group); committed < 0) {
+            Warn("avahi-daemon refused the announcement", committed);
+        }
+        return;
+    }
+    Warn("every name tried is taken on the LAN", AVAHI_ERR_COLLISION);
+}
+
+int LanAnnouncer::AddServices()
+{
     avahi_entry_group_reset(m_group);
     AvahiStringList* keys = avahi_string_list_new(
         "txtvers=1", ("Manufacturer=" + m_identity.manufacturer).c_str(),
         ("Model=" + m_identity.model).c_str(), ("SerialNumber=" + m_identity.serial).c_str(),
         ("FirmwareVersion=" + m_identity.firmware).c_str(), nullptr);
+    int added = 0;
     for (const Service& service : m_services) {
-        int added;
-        while ((added = avahi_entry_group_add_service_strlst(
-                    m_group, m_interface, AVAHI_PROTO_INET, AvahiPublishFlags(0), m_name.c_str(),
-                    service.type.c_str(), nullptr, nullptr, service.port, keys)) ==
-               AVAHI_ERR_COLLISION) {
-            Rename();
-        }
+        added = avahi_entry_group_add_service_strlst(
+            m_group, m_interface, AVAHI_PROTO_INET, AvahiPublishFlags(0), m_name.c_str(),
+            service.type.c_str(), nullptr, nullptr, service.port, keys);
         if (added < 0) {
-            avahi_string_list_free(keys);
-            Warn("avahi-daemon refused " + service.type, added);
-            return;
+            break;
         }
     }
     avahi_string_list_free(keys);
-    if (const int committed = avahi_entry_group_commit(m_group); committed < 0) {
-        Warn("avahi-daemon refused the announcement", committed);
-    }
+    return added;
 }
 
 void LanAnnouncer::AddDescriptors(std::vector<pollfd>& fds)
@@ -169,6 +227,11 @@ void LanAnnouncer::AddDescriptors(std::vector<pollfd>& fds)
 int LanAnnouncer::TimeoutMs() const
 {
     long soonest = -1;
+    if (m_client == nullptr) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            m_retryAt - std::chrono::steady_clock::now());
+        soonest = std::max<long>(left.count(), 0);
+    }
     for (const auto& timeout : m_timeouts) {
         if (!timeout->dead && timeout->armed) {
             const AvahiUsec left = -avahi_age(&timeout->when);
@@ -181,6 +244,9 @@ int LanAnnouncer::TimeoutMs() const
 
 void LanAnnouncer::Dispatch(const pollfd* fds, std::size_t count)
 {
+    if (m_client == nullptr && std::chrono::steady_clock::now() >= m_retryAt) {
+        Connect();
+    }
     // (a callback may add or free watches and timeouts: a freed one is only
     // marked, and swept once every callback has run)
     const std::vector<AvahiWatch*> polled = m_polled;

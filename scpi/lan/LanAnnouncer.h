@@ -4,6 +4,7 @@
 #include <avahi-client/publish.h>
 #include <avahi-common/watch.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,10 +16,14 @@
 // as _vxi-11._tcp (port 111), each with the LXI keys of its identity. The
 // daemon's connection is served from the instrument server's poll loop
 // (this class is the Avahi poll API over it). A name taken on the network
-// is replaced by Avahi's next alternative; a daemon that is not running,
-// or goes away, is said once on standard error, and nothing is announced.
+// moves every service to Avahi's next alternative together; a daemon that
+// is not running yet, or goes away (a restart), is said once on standard
+// error and waited for, and the services are announced once it is there.
 class LanAnnouncer : public IPollSource {
 public:
+    static constexpr int kMostRenames = 20;
+    static constexpr std::chrono::seconds kRetry{5};
+
     struct Service {
         std::string type;  // "_scpi-raw._tcp"
         unsigned short port = 0;
@@ -33,7 +38,7 @@ public:
     LanAnnouncer(const LanAnnouncer&) = delete;
     LanAnnouncer& operator=(const LanAnnouncer&) = delete;
 
-    // Connects to the daemon; "" or why the instrument is not announced.
+    // Connects to the daemon (or keeps trying); "".
     std::string Start();
 
     void AddDescriptors(std::vector<pollfd>& fds) override;
@@ -44,7 +49,10 @@ private:
     static void OnClientState(AvahiClient* client, AvahiClientState state, void* self);
     static void OnGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self);
     void Publish(AvahiClient* client);
-    void Rename();
+    int AddServices();
+    bool Rename();
+    void Connect();
+    void Reconnect(AvahiClient* failed);
     void Warn(const std::string& what, int error);
     void Sweep();
 
@@ -56,6 +64,7 @@ private:
     const Identity m_identity;
     std::string m_name;
     bool m_warned = false;
+    std::chrono::steady_clock::time_point m_retryAt;
     // The poll API's objects (defined by the implementation).
     std::vector<std::unique_ptr<AvahiWatch>> m_watches;
     std::vector<std::unique_ptr<AvahiTimeout>> m_timeouts;

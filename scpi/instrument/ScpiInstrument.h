@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,10 +14,21 @@
 #include "IWaveOut.h"
 #include "ScpiParser.h"
 
-// One client's place in the command tree: a command without a leading ":"
-// continues the path of the one before it on the same line.
+// One client's place in the command tree (a command without a leading ":"
+// continues the path of the one before it in the same message), and its
+// message while that waits for the sound (*WAI, *OPC, *OPC?).
 struct ScpiSession {
     std::vector<std::string> path;
+    std::vector<ScpiCommand> commands;  // the message's, while it runs
+    std::size_t next = 0;               // the next to run
+    int parseError = 0;                 // queued once its commands have run
+    std::string response;               // the answers so far
+    bool indefinite = false;            // *IDN? answered: no query may follow
+    std::optional<std::chrono::steady_clock::time_point> waitUntil;
+
+    bool Waiting() const { return next < commands.size(); }
+    // Gives up the message under way (a device clear, an abort).
+    void Abandon() { *this = {}; }
 };
 
 // The generator as a SCPI instrument. Settings go to the dialog as typed
@@ -36,22 +49,36 @@ public:
     // The QUEStionable condition while the sound device is lost.
     static constexpr int kNoSound = 1 << 9;
 
-    ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp = kDefaultFullScale);
+    // `serial`: the unit's serial number, as *IDN? gives it.
+    ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp = kDefaultFullScale,
+                   std::string serial = "0");
     ~ScpiInstrument() { SwitchOff(); }
     ScpiInstrument(const ScpiInstrument&) = delete;
     ScpiInstrument& operator=(const ScpiInstrument&) = delete;
 
-    // Runs one program message (a line without its terminator); returns the
-    // response line, the answers of its queries joined by ";", or "" when it
-    // asked nothing.
+    // The longest a message waits for its sound to reach the device.
+    static constexpr std::chrono::seconds kLongestWait{2};
+
+    // Runs one program message (without its terminator) as far as it can
+    // now. True when it has ended, with its response (the answers of its
+    // queries joined by ";", or "" when it asked nothing); false when it
+    // waits for the sound to reach the device: Continue it later, while
+    // other clients are served. A command error ends a message; an
+    // execution error does not.
+    bool Begin(std::string_view message, ScpiSession& session, std::string& response);
+    bool Continue(ScpiSession& session, std::string& response);
+    // Whether a waiting message can go on now.
+    bool CanContinue(const ScpiSession& session) const;
+    // Runs a message to its end, waiting here when it waits (a test's, or
+    // a tool's with no other client to serve).
     std::string Execute(std::string_view line, ScpiSession& session);
     std::string Execute(std::string_view line) { return Execute(line, m_session); }
-    // A line longer than the server takes: its error.
-    void TooLong() { Queue(scpi::kTooMuchData); }
-    // A read with no answer to give, and answers left unread when the
-    // next message came: their errors.
-    void QueryUnterminated() { Queue(scpi::kQueryUnterminated); }
+    // An answer left unread when another message came, a read with no
+    // answer coming, and a query after *IDN? in one message: their errors.
     void QueryInterrupted() { Queue(scpi::kQueryInterrupted); }
+    void QueryUnterminated() { Queue(scpi::kQueryUnterminated); }
+    // A message longer than the server takes: its error.
+    void TooLong() { Queue(scpi::kTooMuchData); }
     // The status byte, with MAV (bit 4) when the asker has an answer waiting.
     int StatusByte(bool messageAvailable = false) const;
     // The output changed on its own: lost (it stays on, and the device is
@@ -63,7 +90,20 @@ public:
     struct Header;
 
 private:
+    // A SCPI status register: a condition sets its event bits as it rises
+    // (positive transition filter) or falls (negative).
+    struct StatusRegister {
+        int condition = 0;
+        int event = 0;
+        int enable = 0;
+        int positive = 32767;
+        int negative = 0;
+        void Set(int bits, bool on);
+    };
+
     static const std::vector<Header>& Headers();
+    static void AddRegisterHeaders(std::vector<Header>& table, const std::string& name,
+                                   StatusRegister ScpiInstrument::*reg);
     bool Run(const ScpiCommand& command, ScpiSession& session, std::string& answer);
     bool RunCommon(const ScpiCommand& command, std::string& answer);
 
@@ -86,11 +126,11 @@ private:
     bool AskLoad(const ScpiCommand& command, std::string& answer);
     bool Apply(const ScpiCommand& command, int function);
     bool AskApply(const ScpiCommand& command, std::string& answer);
-    bool AskError(const ScpiCommand& command, std::string& answer);
+    bool AskError(const ScpiCommand& command, std::string& answer, bool codeOnly);
+    bool AskAllErrors(const ScpiCommand& command, std::string& answer, bool codeOnly);
     bool AskErrorCount(const ScpiCommand& command, std::string& answer);
     bool AskVersion(const ScpiCommand& command, std::string& answer);
     bool AskStatusLine(const ScpiCommand& command, std::string& answer);
-    bool AskEvent(const ScpiCommand& command, std::string& answer, int& event);
     bool SetEnable(const ScpiCommand& command, int& enable);
     bool Preset(const ScpiCommand& command);
 
@@ -100,21 +140,25 @@ private:
     void QueueValueError(int error, const std::string& detail);
     bool ReadBoolean(const std::string& text, bool& value);
     bool ReadInteger(const std::string& text, int most, int& value);
-    bool ReadLimitQuery(const ScpiCommand& command, double least, double most, double& value);
+    struct Limits {
+        double least, most, byDefault;
+    };
+    bool ReadLimitQuery(const ScpiCommand& command, Limits limits, double& value);
 
-    void AwaitSound();
+    bool SoundAtDevice() const;
+    bool RunMessage(ScpiSession& session, std::string& response);
     void Reset();
     bool Change(const GeneratorSettings& next);
     void OnMessage(const std::string& text);
-    void SetCondition(int& condition, int& event, int bits, bool on);
     void Queue(int code, const std::string& detail = {});
-    std::string NextError();
+    std::string NextError(bool codeOnly = false);
     double MostAmplitude(int waveform) const;
     double LevelFor(double vpp, int waveform) const;
 
     ConsoleDialogWindow m_window;
     CWaveGeneratorDialog m_dialog;
     const double m_fullScale;
+    const std::string m_serial;
     ScpiSession m_session;  // a single client's, for Execute(line)
     bool m_on = false;
     double m_amplitude;  // peak to peak, volts
@@ -124,11 +168,9 @@ private:
     int m_eventStatus = 0;    // *ESR
     int m_eventEnable = 0;    // *ESE
     int m_serviceEnable = 0;  // *SRE
-    int m_operationEvent = 0;
-    int m_operationEnable = 0;
-    int m_questionableCondition = 0;
-    int m_questionableEvent = 0;
-    int m_questionableEnable = 0;
-    bool m_lossQueued = false;  // -241 once per loss
+    StatusRegister m_operation;
+    StatusRegister m_questionable;
+    bool m_lossQueued = false;    // -241 once per loss
+    bool m_commandError = false;  // a command error queued: the message ends
     std::string m_failure;      // the device's last reason, for the next -241
 };

@@ -45,14 +45,15 @@ ScpiServer::~ScpiServer()
 
 int ScpiServer::PollTimeout(bool acceptPaused) const
 {
-    Clock::time_point until = acceptPaused ? m_acceptPausedUntil : Clock::time_point::max();
-    for (const Client& client : m_clients) {
-        until = std::min(until, client.lastHeard + kIdleTimeout);
-    }
     int timeout = -1;
-    if (until != Clock::time_point::max()) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+    if (acceptPaused) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(m_acceptPausedUntil - Clock::now());
         timeout = static_cast<int>(std::max<long>(left.count(), 0));
+    }
+    if (std::any_of(m_clients.begin(), m_clients.end(),
+                    [](const Client& client) { return client.exchange->Waiting(); })) {
+        timeout = timeout < 0 ? kWaitPollMs : std::min(timeout, kWaitPollMs);
     }
     for (const IPollSource* source : m_sources) {
         const int sourceTimeout = source->TimeoutMs();
@@ -71,19 +72,25 @@ void ScpiServer::DispatchSources(const std::vector<pollfd>& fds, std::size_t fir
     }
 }
 
+// Read while its input and its unsent answers are within bounds; written
+// to while answers wait.
+short ScpiServer::EventsFor(const Client& client) const
+{
+    const MessageExchange& exchange = *client.exchange;
+    const bool reading = exchange.Accepting() && exchange.Answer().size() < kMostUnsentBytes;
+    return static_cast<short>((reading ? POLLIN : 0) | (exchange.HasAnswer() ? POLLOUT : 0));
+}
+
 int ScpiServer::Run()
 {
     std::vector<pollfd> fds;
     for (;;) {
-        // Beyond the most clients, or with no descriptor left to take one,
-        // the rest wait in the listen queue.
         const bool acceptPaused = Clock::now() < m_acceptPausedUntil;
-        const bool taking = !acceptPaused && m_clients.size() < kMostClients;
         fds.assign({{m_stopFd, POLLIN, 0},
                     {m_outputChangeFd, POLLIN, 0},
-                    {taking ? m_listenFd : -1, POLLIN, 0}});
+                    {acceptPaused ? -1 : m_listenFd, POLLIN, 0}});
         for (const Client& client : m_clients) {
-            fds.push_back({client.fd, POLLIN, 0});
+            fds.push_back({client.fd, EventsFor(client), 0});
         }
         const std::size_t firstSource = fds.size();
         for (std::size_t i = 0; i < m_sources.size(); ++i) {
@@ -113,8 +120,11 @@ int ScpiServer::Run()
         for (std::size_t i = 0; i < m_clients.size(); ++i) {
             Client& client = m_clients[i];
             const short events = fds[3 + i].revents;
-            const bool keep =
-                events != 0 ? ReadClient(client) : Clock::now() < client.lastHeard + kIdleTimeout;
+            bool keep = (events & (POLLIN | POLLHUP | POLLERR)) == 0 || ReadClient(client);
+            if (keep) {
+                client.exchange->Run();
+                keep = SendAnswers(client);
+            }
             if (keep) {
                 if (at != i) {
                     m_clients[at] = std::move(client);
@@ -152,9 +162,20 @@ void ScpiServer::Accept()
         return;
     }
     m_acceptFailing = false;
+    if (m_clients.size() >= kMostClients) {
+        // Full: the client idle longest makes room.
+        const auto idlest = std::min_element(
+            m_clients.begin(), m_clients.end(),
+            [](const Client& a, const Client& b) { return a.lastHeard < b.lastHeard; });
+        close(idlest->fd);
+        m_clients.erase(idlest);
+    }
     SetOption(fd, IPPROTO_TCP, TCP_NODELAY);
+    SetOption(fd, SOL_SOCKET, SO_KEEPALIVE);  // (a peer that vanished is found in time)
     Client client;
     client.fd = fd;
+    client.exchange =
+        std::make_unique<MessageExchange>(m_instrument, MessageExchange::Transport::RawSocket);
     client.lastHeard = Clock::now();
     m_clients.push_back(std::move(client));
 }
@@ -175,45 +196,29 @@ bool ScpiServer::ReadClient(Client& client)
         return true;
     }
     if (got <= 0) {
-        return false;  // gone: a line it did not finish is not run
+        return false;  // gone: a message it did not finish is not run
     }
     // The kernel turns this off again by itself: an acknowledgement held
     // back would hold the client's next write (a query after a command)
     // behind its own Nagle delay.
     SetOption(client.fd, IPPROTO_TCP, TCP_QUICKACK);
     client.lastHeard = Clock::now();
-    for (ssize_t i = 0; i < got; ++i) {
-        const char c = buffer[i];
-        if (c == '\n') {
-            if (!client.discarding) {
-                if (!client.pending.empty() && client.pending.back() == '\r') {
-                    client.pending.pop_back();
-                }
-                if (!Answer(client, m_instrument.Execute(client.pending, client.session))) {
-                    return false;
-                }
-            }
-            client.pending.clear();
-            client.discarding = false;
-        } else if (!client.discarding) {
-            client.pending += c;
-            if (client.pending.size() > kMostLineBytes) {
-                m_instrument.TooLong();
-                client.pending.clear();
-                client.discarding = true;
-            }
-        }
-    }
+    client.exchange->Feed(std::string_view(buffer, static_cast<std::size_t>(got)));
     return true;
 }
 
-// Sends an answer; false for a client that does not read its answers.
-bool ScpiServer::Answer(Client& client, const std::string& line)
+// Sends what the socket takes now; false for a client that is gone.
+bool ScpiServer::SendAnswers(Client& client)
 {
-    if (line.empty()) {
-        return true;
+    MessageExchange& exchange = *client.exchange;
+    while (exchange.HasAnswer()) {
+        const std::string& answer = exchange.Answer();
+        const ssize_t sent =
+            send(client.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) {
+            return errno == EAGAIN || errno == EINTR;
+        }
+        exchange.Consume(static_cast<std::size_t>(sent));
     }
-    const std::string message = line + "\n";
-    const ssize_t sent = send(client.fd, message.data(), message.size(), MSG_NOSIGNAL);
-    return sent == static_cast<ssize_t>(message.size());
+    return true;
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <iterator>
 #include <thread>
 
@@ -45,7 +46,9 @@ constexpr int kMessageAvailable = 1 << 4;
 constexpr int kEventSummary = 1 << 5;
 constexpr int kMasterSummary = 1 << 6;
 constexpr int kOperationSummary = 1 << 7;
-constexpr int kMostEnable = 32767;  // a status register's 15 bits
+// A register's value is 16 bits, of which the top one is always 0.
+constexpr int kMostEnable = 65535;
+constexpr int kRegisterBits = 32767;
 
 std::string ShortForm(const char* mnemonic)
 {
@@ -109,9 +112,44 @@ bool Is(const std::string& text, const char* mnemonic)
 // or both; the pattern is read once.
 struct ScpiInstrument::Header {
     std::vector<HeaderNode> pattern;
-    bool (*set)(ScpiInstrument&, const ScpiCommand&);
-    bool (*ask)(ScpiInstrument&, const ScpiCommand&, std::string&);
+    std::function<bool(ScpiInstrument&, const ScpiCommand&)> set;
+    std::function<bool(ScpiInstrument&, const ScpiCommand&, std::string&)> ask;
 };
+
+// A status register's event (read and cleared), condition, enable and
+// transition filters.
+void ScpiInstrument::AddRegisterHeaders(std::vector<Header>& table, const std::string& name,
+                                        StatusRegister ScpiInstrument::*reg)
+{
+    using I = ScpiInstrument;
+    using C = const ScpiCommand&;
+    using A = std::string&;
+    const auto number = [](A answer, int value) {
+        answer = std::to_string(value);
+        return true;
+    };
+    table.push_back({ParseHeaderPattern(name + "[:EVENt]"), nullptr, [=](I& i, C c, A a) {
+                         const int event = (i.*reg).event;
+                         (i.*reg).event = 0;
+                         return i.TakesNone(c) && number(a, event);
+                     }});
+    table.push_back({ParseHeaderPattern(name + ":CONDition"), nullptr,
+                     [=](I& i, C c, A a) { return i.TakesNone(c) && number(a, (i.*reg).condition); }});
+    for (const auto& [field, mask] : {std::pair{":ENABle", &StatusRegister::enable},
+                                      std::pair{":PTRansition", &StatusRegister::positive},
+                                      std::pair{":NTRansition", &StatusRegister::negative}}) {
+        table.push_back({ParseHeaderPattern(name + field),
+                         [=](I& i, C c) { return i.SetEnable(c, (i.*reg).*mask); },
+                         [=](I& i, C c, A a) { return i.TakesNone(c) && number(a, (i.*reg).*mask); }});
+    }
+}
+
+void ScpiInstrument::StatusRegister::Set(int bits, bool on)
+{
+    const int next = on ? condition | bits : condition & ~bits;
+    event |= (next & ~condition & positive) | (condition & ~next & negative);
+    condition = next;
+}
 
 const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
 {
@@ -124,6 +162,9 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
              [](I& i, C c) { return i.SetFunction(c); },
              [](I& i, C c, A a) { return i.AskFunction(c, a); }},
             {ParseHeaderPattern("[SOURce:]FREQuency[:CW]"),
+             [](I& i, C c) { return i.SetFrequency(c); },
+             [](I& i, C c, A a) { return i.AskFrequency(c, a); }},
+            {ParseHeaderPattern("[SOURce:]FREQuency:FIXed"),
              [](I& i, C c) { return i.SetFrequency(c); },
              [](I& i, C c, A a) { return i.AskFrequency(c, a); }},
             {ParseHeaderPattern("[SOURce:]VOLTage[:LEVel][:IMMediate][:AMPLitude]"),
@@ -143,41 +184,26 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
             {ParseHeaderPattern("[SOURce:]APPLy"), nullptr,
              [](I& i, C c, A a) { return i.AskApply(c, a); }},
             {ParseHeaderPattern("SYSTem:ERRor[:NEXT]"), nullptr,
-             [](I& i, C c, A a) { return i.AskError(c, a); }},
+             [](I& i, C c, A a) { return i.AskError(c, a, false); }},
             {ParseHeaderPattern("SYSTem:ERRor:COUNt"), nullptr,
              [](I& i, C c, A a) { return i.AskErrorCount(c, a); }},
+            {ParseHeaderPattern("SYSTem:ERRor:ALL"), nullptr,
+             [](I& i, C c, A a) { return i.AskAllErrors(c, a, false); }},
+            {ParseHeaderPattern("SYSTem:ERRor:CODE[:NEXT]"), nullptr,
+             [](I& i, C c, A a) { return i.AskError(c, a, true); }},
+            {ParseHeaderPattern("SYSTem:ERRor:CODE:ALL"), nullptr,
+             [](I& i, C c, A a) { return i.AskAllErrors(c, a, true); }},
             {ParseHeaderPattern("SYSTem:VERSion"), nullptr,
              [](I& i, C c, A a) { return i.AskVersion(c, a); }},
-            {ParseHeaderPattern("STATus:OPERation[:EVENt]"), nullptr,
-             [](I& i, C c, A a) { return i.AskEvent(c, a, i.m_operationEvent); }},
-            {ParseHeaderPattern("STATus:OPERation:CONDition"), nullptr,
-             [](I&, C, A a) {
-                 a = std::to_string(0);  // no operation runs for long enough to show
-                 return true;
-             }},
-            {ParseHeaderPattern("STATus:OPERation:ENABle"),
-             [](I& i, C c) { return i.SetEnable(c, i.m_operationEnable); },
-             [](I& i, C, A a) {
-                 a = std::to_string(i.m_operationEnable);
-                 return true;
-             }},
-            {ParseHeaderPattern("STATus:QUEStionable[:EVENt]"), nullptr,
-             [](I& i, C c, A a) { return i.AskEvent(c, a, i.m_questionableEvent); }},
-            {ParseHeaderPattern("STATus:QUEStionable:CONDition"), nullptr,
-             [](I& i, C, A a) {
-                 a = std::to_string(i.m_questionableCondition);
-                 return true;
-             }},
-            {ParseHeaderPattern("STATus:QUEStionable:ENABle"),
-             [](I& i, C c) { return i.SetEnable(c, i.m_questionableEnable); },
-             [](I& i, C, A a) {
-                 a = std::to_string(i.m_questionableEnable);
-                 return true;
-             }},
             {ParseHeaderPattern("STATus:PRESet"), [](I& i, C c) { return i.Preset(c); }, nullptr},
             {ParseHeaderPattern("[SOURce:]STATus"), nullptr,
              [](I& i, C c, A a) { return i.AskStatusLine(c, a); }},
         };
+        // The two SCPI status registers, each with the same five headers.
+        for (const auto& [name, reg] : {std::pair{"STATus:OPERation", &I::m_operation},
+                                        std::pair{"STATus:QUEStionable", &I::m_questionable}}) {
+            AddRegisterHeaders(table, name, reg);
+        }
         // APPLy:SINusoid and the rest, one header each.
         static constexpr bool (*kApply[])(I&, C) = {
             [](I& i, C c) { return i.Apply(c, 0); }, [](I& i, C c) { return i.Apply(c, 1); },
@@ -195,8 +221,12 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
     return headers;
 }
 
-ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp)
-    : m_dialog(m_window, device, ticks), m_fullScale(fullScaleVpp), m_amplitude(fullScaleVpp)
+ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp,
+                               std::string serial)
+    : m_dialog(m_window, device, ticks),
+      m_fullScale(fullScaleVpp),
+      m_serial(std::move(serial)),
+      m_amplitude(fullScaleVpp)
 {
     m_window.m_onMessage = [this](const char* text) { OnMessage(text); };
     m_window.m_onFailure = [this](const char* line) { m_failure = line; };
@@ -204,25 +234,92 @@ ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks, double full
     m_dialog.m_centredNoise = true;
 }
 
+bool ScpiInstrument::Begin(std::string_view message, ScpiSession& session, std::string& response)
+{
+    session = {};
+    session.parseError = ParseScpiLine(message, session.commands);
+    return RunMessage(session, response);
+}
+
+bool ScpiInstrument::Continue(ScpiSession& session, std::string& response)
+{
+    return RunMessage(session, response);
+}
+
 std::string ScpiInstrument::Execute(std::string_view line, ScpiSession& session)
 {
-    std::vector<ScpiCommand> commands;
-    const int error = ParseScpiLine(line, commands);
     std::string response;
-    session.path.clear();
-    for (const ScpiCommand& command : commands) {
-        std::string answer;
-        if (!Run(command, session, answer)) {
-            break;  // the rest of the line is not run after an error
-        }
-        if (command.query) {
-            response += (response.empty() ? "" : ";") + answer;
-        }
-    }
-    if (error != 0) {
-        Queue(error);
+    bool done = Begin(line, session, response);
+    while (!done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        done = Continue(session, response);
     }
     return response;
+}
+
+namespace {
+
+// The commands that complete only once the sound is at the device.
+bool Waits(const ScpiCommand& command)
+{
+    return command.common && (command.nodes.front() == "OPC" ||
+                              (command.nodes.front() == "WAI" && !command.query));
+}
+
+}  // namespace
+
+// The sound of every setting so far is at the device: while the output is
+// on, the device has written samples of the loop last handed to it (a few
+// milliseconds), or it is lost.
+bool ScpiInstrument::SoundAtDevice() const
+{
+    if (!m_on || m_dialog.m_waveOut == nullptr) {
+        return true;
+    }
+    const OutputStatus status = IWaveOut::Status(m_dialog.m_waveOut);
+    return status.state != OutputState::Playing || status.loopWritten == status.loopsAsked;
+}
+
+bool ScpiInstrument::CanContinue(const ScpiSession& session) const
+{
+    return !session.Waiting() || !Waits(session.commands[session.next]) || SoundAtDevice() ||
+           (session.waitUntil && std::chrono::steady_clock::now() >= *session.waitUntil);
+}
+
+bool ScpiInstrument::RunMessage(ScpiSession& session, std::string& response)
+{
+    while (session.Waiting()) {
+        const ScpiCommand& command = session.commands[session.next];
+        if (!CanContinue(session)) {
+            if (!session.waitUntil) {
+                session.waitUntil = std::chrono::steady_clock::now() + kLongestWait;
+            }
+            return false;
+        }
+        session.waitUntil.reset();
+        if (command.query && session.indefinite) {
+            // *IDN?'s answer may hold any character: nothing may follow it.
+            Queue(scpi::kQueryAfterIndefinite);
+            break;
+        }
+        std::string answer;
+        m_commandError = false;
+        const bool done = Run(command, session, answer);
+        ++session.next;
+        if (m_commandError) {
+            break;  // the rest of the message is not run after a command error
+        }
+        if (done && command.query) {
+            session.response += (session.response.empty() ? "" : ";") + answer;
+            session.indefinite = command.common && command.nodes.front() == "IDN";
+        }
+    }
+    if (session.parseError != 0) {
+        Queue(session.parseError);
+    }
+    response = std::move(session.response);
+    session.Abandon();
+    return true;
 }
 
 bool ScpiInstrument::Run(const ScpiCommand& command, ScpiSession& session, std::string& answer)
@@ -279,24 +376,24 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
         return false;
     }
     if (command.parameters.size() != (takesValue ? 1u : 0u)) {
-        Queue(takesValue ? scpi::kMissingParameter : scpi::kParameterNotAllowed);
+        Queue(command.parameters.size() > (takesValue ? 1u : 0u) ? scpi::kParameterNotAllowed
+                                                                 : scpi::kMissingParameter);
         return false;
     }
     if (query && name == "IDN") {
-        answer = std::string("wavegen,wavegen-scpi,0," WAVEGEN_VERSION);
+        answer = "wavegen,wavegen-scpi," + m_serial + "," WAVEGEN_VERSION;
     } else if (!query && name == "RST") {
         Reset();
     } else if (!query && name == "CLS") {
         m_errors.clear();
         m_eventStatus = 0;
-        m_operationEvent = 0;
-        m_questionableEvent = 0;
+        m_operation.event = 0;
+        m_questionable.event = 0;
     } else if (name == "OPC") {
-        AwaitSound();
+        // (run once the sound is at the device)
         m_eventStatus |= query ? 0 : kOperationComplete;
         answer = std::to_string(1);
     } else if (!query && name == "WAI") {
-        AwaitSound();
     } else if (query && name == "ESR") {
         answer = std::to_string(m_eventStatus);
         m_eventStatus = 0;
@@ -381,20 +478,20 @@ bool ScpiInstrument::ReadInteger(const std::string& text, int most, int& value)
     return true;
 }
 
-// A query's optional MINimum or MAXimum: the limit in `value`, or nothing
-// asked (value untouched).
-bool ScpiInstrument::ReadLimitQuery(const ScpiCommand& command, double least, double most,
-                                    double& value)
+// A query's optional MINimum, MAXimum or DEFault: that value in `value`,
+// or nothing asked (value untouched).
+bool ScpiInstrument::ReadLimitQuery(const ScpiCommand& command, Limits limits, double& value)
 {
     if (command.parameters.empty()) {
         return true;
     }
     const std::string& text = command.parameters.front();
-    if (command.parameters.size() > 1 || !(Is(text, "MINimum") || Is(text, "MAXimum"))) {
+    if (command.parameters.size() > 1 ||
+        !(Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault"))) {
         Queue(scpi::kParameterNotAllowed, text);
         return false;
     }
-    value = Is(text, "MINimum") ? least : most;
+    value = Is(text, "MINimum") ? limits.least : Is(text, "MAXimum") ? limits.most : limits.byDefault;
     return true;
 }
 
@@ -474,7 +571,8 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
 bool ScpiInstrument::AskFrequency(const ScpiCommand& command, std::string& answer)
 {
     double hertz = m_dialog.m_frequency;
-    if (!ReadLimitQuery(command, m_dialog.m_minFrequency, m_dialog.m_maxFrequency, hertz)) {
+    if (!ReadLimitQuery(command, {m_dialog.m_minFrequency, m_dialog.m_maxFrequency, kDefaultFrequency},
+                        hertz)) {
         return false;
     }
     answer = Number(hertz);
@@ -533,7 +631,7 @@ bool ScpiInstrument::AskAmplitude(const ScpiCommand& command, std::string& answe
 {
     const double most = MostAmplitude(m_dialog.m_waveform);
     double vpp = m_amplitude;
-    if (!ReadLimitQuery(command, most * kLeastLevel, most, vpp)) {
+    if (!ReadLimitQuery(command, {most * kLeastLevel, most, most}, vpp)) {
         return false;
     }
     answer = Number(m_rms ? vpp / kPeakToRms[m_dialog.m_waveform] : vpp);
@@ -588,7 +686,7 @@ bool ScpiInstrument::SetOffset(const ScpiCommand& command)
 bool ScpiInstrument::AskOffset(const ScpiCommand& command, std::string& answer)
 {
     double volts = 0.0;
-    if (!ReadLimitQuery(command, 0.0, 0.0, volts)) {
+    if (!ReadLimitQuery(command, {0.0, 0.0, 0.0}, volts)) {
         return false;
     }
     answer = Number(volts);
@@ -661,7 +759,7 @@ bool ScpiInstrument::SetLoad(const ScpiCommand& command)
 bool ScpiInstrument::AskLoad(const ScpiCommand& command, std::string& answer)
 {
     double ohms = m_load;
-    if (!ReadLimitQuery(command, kLeastLoad, kMostLoad, ohms)) {
+    if (!ReadLimitQuery(command, {kLeastLoad, kMostLoad, kDefaultLoad}, ohms)) {
         return false;
     }
     answer = Number(ohms);
@@ -708,41 +806,64 @@ bool ScpiInstrument::AskApply(const ScpiCommand& command, std::string& answer)
     return true;
 }
 
-bool ScpiInstrument::AskError(const ScpiCommand&, std::string& answer)
+bool ScpiInstrument::AskError(const ScpiCommand& command, std::string& answer, bool codeOnly)
 {
-    answer = NextError();
+    if (!TakesNone(command)) {
+        return false;
+    }
+    answer = NextError(codeOnly);
     return true;
 }
 
-bool ScpiInstrument::AskErrorCount(const ScpiCommand&, std::string& answer)
+// The whole queue, oldest first, read and cleared ("0,..." when empty).
+bool ScpiInstrument::AskAllErrors(const ScpiCommand& command, std::string& answer, bool codeOnly)
 {
+    if (!TakesNone(command)) {
+        return false;
+    }
+    answer = NextError(codeOnly);
+    while (!m_errors.empty()) {
+        answer += ',';
+        answer += NextError(codeOnly);
+    }
+    return true;
+}
+
+bool ScpiInstrument::AskErrorCount(const ScpiCommand& command, std::string& answer)
+{
+    if (!TakesNone(command)) {
+        return false;
+    }
     answer = std::to_string(m_errors.size());
     return true;
 }
 
-bool ScpiInstrument::AskVersion(const ScpiCommand&, std::string& answer)
+bool ScpiInstrument::AskVersion(const ScpiCommand& command, std::string& answer)
 {
+    if (!TakesNone(command)) {
+        return false;
+    }
     answer = std::string("1999.0");
     return true;
 }
 
-bool ScpiInstrument::AskStatusLine(const ScpiCommand&, std::string& answer)
+bool ScpiInstrument::AskStatusLine(const ScpiCommand& command, std::string& answer)
 {
+    if (!TakesNone(command)) {
+        return false;
+    }
     answer = Quoted(m_window.m_statusText);
-    return true;
-}
-
-// An event register's query reads it and clears it.
-bool ScpiInstrument::AskEvent(const ScpiCommand&, std::string& answer, int& event)
-{
-    answer = std::to_string(event);
-    event = 0;
     return true;
 }
 
 bool ScpiInstrument::SetEnable(const ScpiCommand& command, int& enable)
 {
-    return TakesOne(command) && ReadInteger(command.parameters.front(), kMostEnable, enable);
+    int value = 0;
+    if (!TakesOne(command) || !ReadInteger(command.parameters.front(), kMostEnable, value)) {
+        return false;
+    }
+    enable = value & kRegisterBits;
+    return true;
 }
 
 // SCPI's preset: the enable registers as after power-on.
@@ -751,8 +872,11 @@ bool ScpiInstrument::Preset(const ScpiCommand& command)
     if (!TakesNone(command)) {
         return false;
     }
-    m_operationEnable = 0;
-    m_questionableEnable = 0;
+    for (StatusRegister* reg : {&m_operation, &m_questionable}) {
+        reg->enable = 0;
+        reg->positive = kRegisterBits;
+        reg->negative = 0;
+    }
     return true;
 }
 
@@ -766,27 +890,11 @@ void ScpiInstrument::Reset()
     m_amplitude = MostAmplitude(m_dialog.m_waveform);
 }
 
-// Every command is complete when its sound has reached the device: while
-// the output is on, until the device has written samples of the loop last
-// handed to it (a few milliseconds), or it is lost, or 2 s have passed.
-void ScpiInstrument::AwaitSound()
-{
-    constexpr auto kLongest = std::chrono::seconds(2);
-    const auto until = std::chrono::steady_clock::now() + kLongest;
-    while (m_on && m_dialog.m_waveOut != nullptr && std::chrono::steady_clock::now() < until) {
-        const OutputStatus status = IWaveOut::Status(m_dialog.m_waveOut);
-        if (status.state != OutputState::Playing || status.loopWritten == status.loopsAsked) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
 void ScpiInstrument::SwitchOff()
 {
     m_on = false;
     m_dialog.OnStop();
-    SetCondition(m_questionableCondition, m_questionableEvent, kNoSound, false);
+    m_questionable.Set(kNoSound, false);
     m_lossQueued = false;
 }
 
@@ -813,21 +921,13 @@ void ScpiInstrument::OnOutputChange()
     m_dialog.OnOutputChange();
     const OutputState state = IWaveOut::Status(m_dialog.m_waveOut).state;
     const bool lost = m_on && (state == OutputState::Lost || state == OutputState::Reopening);
-    SetCondition(m_questionableCondition, m_questionableEvent, kNoSound, lost);
+    m_questionable.Set(kNoSound, lost);
     if (lost && !m_lossQueued) {
         m_lossQueued = true;
         Queue(scpi::kHardwareMissing, "the output device was lost; reconnecting; " + m_failure);
     } else if (!lost) {
         m_lossQueued = false;
     }
-}
-
-void ScpiInstrument::SetCondition(int& condition, int& event, int bits, bool on)
-{
-    if (on && (condition & bits) != bits) {
-        event |= bits & ~condition;  // a rising condition is an event
-    }
-    condition = on ? condition | bits : condition & ~bits;
 }
 
 // Each message box of the window as an error, its code from which box it
@@ -857,6 +957,7 @@ void ScpiInstrument::OnMessage(const std::string& text)
 
 void ScpiInstrument::Queue(int code, const std::string& detail)
 {
+    m_commandError = m_commandError || (code <= -100 && code > -200);
     m_eventStatus |= EventBitOf(code);
     std::string text = scpi::ErrorText(code);
     if (!detail.empty()) {
@@ -869,22 +970,22 @@ void ScpiInstrument::Queue(int code, const std::string& detail)
     m_errors.emplace_back(code, text);
 }
 
-std::string ScpiInstrument::NextError()
+std::string ScpiInstrument::NextError(bool codeOnly)
 {
     if (m_errors.empty()) {
-        return "0,\"No error\"";
+        return codeOnly ? std::string("0") : std::string("0,\"No error\"");
     }
     const auto [code, text] = m_errors.front();
     m_errors.pop_front();
-    return std::to_string(code) + "," + Quoted(text, kMostErrorText);
+    return std::to_string(code) + (codeOnly ? "" : "," + Quoted(text, kMostErrorText));
 }
 
 int ScpiInstrument::StatusByte(bool messageAvailable) const
 {
     const int summary =
         (m_errors.empty() ? 0 : kErrorAvailable) | (messageAvailable ? kMessageAvailable : 0) |
-        ((m_questionableEvent & m_questionableEnable) != 0 ? kQuestionableSummary : 0) |
+        ((m_questionable.event & m_questionable.enable) != 0 ? kQuestionableSummary : 0) |
         ((m_eventStatus & m_eventEnable) != 0 ? kEventSummary : 0) |
-        ((m_operationEvent & m_operationEnable) != 0 ? kOperationSummary : 0);
+        ((m_operation.event & m_operation.enable) != 0 ? kOperationSummary : 0);
     return summary | ((summary & m_serviceEnable) != 0 ? kMasterSummary : 0);
 }

@@ -36,12 +36,19 @@ inline constexpr int kHardwareMissing = -241;
 inline constexpr int kQueueOverflow = -350;
 inline constexpr int kQueryInterrupted = -410;
 inline constexpr int kQueryUnterminated = -420;
+inline constexpr int kQueryAfterIndefinite = -440;
 
 // The standard text of an error number.
 const char* ErrorText(int code);
 }  // namespace scpi
 
-// Splits a line (without its terminator) into its commands at ";". Returns 0,
+// The length of the block (IEEE 488.2 arbitrary block program data) that
+// `text` starts with, header included: "#213<13 bytes>" is 16 long, and
+// "#0..." runs to the end; npos when it starts with none, or one cut short.
+std::size_t BlockLength(std::string_view text);
+
+// Splits a message (without its terminator) into its commands at ";",
+// outside strings and blocks. Returns 0,
 // or a negative error number for a command that cannot be read; the commands
 // before it are kept, the rest are dropped.
 int ParseScpiLine(std::string_view line, std::vector<ScpiCommand>& commands);

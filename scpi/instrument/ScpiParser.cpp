@@ -36,29 +36,126 @@ bool IsMnemonic(std::string_view node)
            });
 }
 
-// Splits at `separator` outside double-quoted strings.
-std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char separator)
+}  // namespace
+
+std::size_t BlockLength(std::string_view text)
 {
-    std::vector<std::string_view> parts;
-    bool quoted = false;
+    if (text.size() < 2 || text[0] != '#' || std::isdigit(static_cast<unsigned char>(text[1])) == 0) {
+        return std::string_view::npos;
+    }
+    if (text[1] == '0') {
+        return text.size();  // indefinite: to the message's end
+    }
+    const std::size_t digits = static_cast<std::size_t>(text[1] - '0');
+    if (text.size() < 2 + digits) {
+        return std::string_view::npos;
+    }
+    std::size_t length = 0;
+    for (std::size_t i = 2; i < 2 + digits; ++i) {
+        if (std::isdigit(static_cast<unsigned char>(text[i])) == 0) {
+            return std::string_view::npos;
+        }
+        length = length * 10 + static_cast<std::size_t>(text[i] - '0');
+    }
+    const std::size_t total = 2 + digits + length;
+    return total <= text.size() ? total : std::string_view::npos;
+}
+
+namespace {
+
+// Splits at `separator` outside strings ("..." or '...') and blocks; false
+// when a string or a block is not closed.
+bool SplitOutside(std::string_view text, char separator, std::vector<std::string_view>& parts)
+{
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '"') {
-            quoted = !quoted;
-        } else if (text[i] == separator && !quoted) {
+        const char c = text[i];
+        if (c == '"' || c == '\'') {
+            const std::size_t close = text.find(c, i + 1);
+            if (close == std::string_view::npos) {
+                return false;
+            }
+            i = close;  // (a doubled quote is two strings side by side)
+        } else if (c == '#' && i + 1 < text.size() &&
+                   std::isdigit(static_cast<unsigned char>(text[i + 1])) != 0) {
+            const std::size_t length = BlockLength(text.substr(i));
+            if (length == std::string_view::npos) {
+                return false;
+            }
+            i += length - 1;
+        } else if (c == separator) {
             parts.push_back(text.substr(start, i - start));
             start = i + 1;
         }
     }
     parts.push_back(text.substr(start));
+    return true;
+}
+
+// IEEE 488.2's non-decimal numbers: #H3E8, #Q1750, #B1111101000.
+bool ParseNonDecimalPrefix(std::string_view text, double& value, std::size_t& used)
+{
+    if (text.size() < 3 || text[0] != '#') {
+        return false;
+    }
+    const char radixLetter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[1])));
+    const int radix = radixLetter == 'H' ? 16 : radixLetter == 'Q' ? 8 : radixLetter == 'B' ? 2 : 0;
+    if (radix == 0) {
+        return false;
+    }
+    double number = 0.0;
+    std::size_t at = 2;
+    for (; at < text.size(); ++at) {
+        const int c = std::toupper(static_cast<unsigned char>(text[at]));
+        const int digit = std::isdigit(c) != 0 ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 99;
+        if (digit >= radix) {
+            break;
+        }
+        number = number * radix + digit;
+    }
+    if (at == 2) {
+        return false;
+    }
+    value = number;
+    used = at;
+    return true;
+}
+
+// A number's text at the start: decimal (NRf) or non-decimal.
+bool ParseNumberPrefix(const std::string& text, double& value, std::size_t& used)
+{
+    return ParseNonDecimalPrefix(text, value, used) ||
+           (ParseDecimalPrefix(text.c_str(), value, used) && used > 0);
+}
+
+std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char separator)
+{
+    std::vector<std::string_view> parts;
+    if (!SplitOutside(text, separator, parts)) {
+        parts.assign(1, text);
+    }
     return parts;
+}
+
+// A parameter without the white space about it; a block keeps its bytes.
+std::string_view TrimParameter(std::string_view text)
+{
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())) != 0) {
+        text.remove_prefix(1);
+    }
+    const std::size_t block = BlockLength(text);
+    if (block != std::string_view::npos) {
+        return Trim(text.substr(block)).empty() ? text.substr(0, block) : text;
+    }
+    return Trim(text);
 }
 
 int ParseCommand(std::string_view text, ScpiCommand& command)
 {
     const std::size_t space = text.find_first_of(" \t");
     std::string_view header = text.substr(0, space);
-    const std::string_view rest = space == std::string_view::npos ? "" : Trim(text.substr(space));
+    const std::string_view rest =
+        space == std::string_view::npos ? "" : TrimParameter(text.substr(space));
     if (!header.empty() && header.back() == '?') {
         command.query = true;
         header.remove_suffix(1);
@@ -80,8 +177,12 @@ int ParseCommand(std::string_view text, ScpiCommand& command)
         return scpi::kSyntaxError;
     }
     if (!rest.empty()) {
-        for (std::string_view parameter : SplitOutsideQuotes(rest, ',')) {
-            parameter = Trim(parameter);
+        std::vector<std::string_view> parameters;
+        if (!SplitOutside(rest, ',', parameters)) {
+            return scpi::kSyntaxError;
+        }
+        for (std::string_view parameter : parameters) {
+            parameter = TrimParameter(parameter);
             if (parameter.empty()) {
                 return scpi::kMissingParameter;
             }
@@ -136,6 +237,8 @@ const char* ErrorText(int code)
         return "Query INTERRUPTED";
     case kQueryUnterminated:
         return "Query UNTERMINATED";
+    case kQueryAfterIndefinite:
+        return "Query UNTERMINATED after indefinite response";
     default:
         return "Error";
     }
@@ -145,13 +248,14 @@ const char* ErrorText(int code)
 
 int ParseScpiLine(std::string_view line, std::vector<ScpiCommand>& commands)
 {
-    for (std::string_view text : SplitOutsideQuotes(line, ';')) {
-        text = Trim(text);
+    std::vector<std::string_view> texts;
+    if (!SplitOutside(line, ';', texts)) {
+        return scpi::kSyntaxError;  // a string or block left open: nothing runs
+    }
+    for (std::string_view text : texts) {
+        text = TrimParameter(text);
         if (text.empty()) {
             continue;  // ";;" and a trailing ";" say nothing
-        }
-        if (std::count(line.begin(), line.end(), '"') % 2 != 0) {
-            return scpi::kSyntaxError;
         }
         ScpiCommand command;
         if (const int error = ParseCommand(text, command); error != 0) {
@@ -237,7 +341,7 @@ int ParseFrequency(std::string_view text, double& hertz, std::string* asTyped)
     // The number: the frequency box's own reading, then a suffix.
     const std::string number(text);
     std::size_t used = 0;
-    if (!ParseDecimalPrefix(number.c_str(), hertz, used) || used == 0) {
+    if (!ParseNumberPrefix(number, hertz, used)) {
         return scpi::kInvalidCharacterData;
     }
     const std::string suffix = Upper(Trim(text.substr(used)));
@@ -264,7 +368,7 @@ int ParseNumber(std::string_view text, double& value,
 {
     const std::string number(text);
     std::size_t used = 0;
-    if (!ParseDecimalPrefix(number.c_str(), value, used) || used == 0) {
+    if (!ParseNumberPrefix(number, value, used)) {
         return scpi::kDataTypeError;
     }
     const std::string suffix = Upper(Trim(text.substr(used)));
