@@ -134,6 +134,24 @@ TEST(ScpiInstrument, driversAndTheStandards_eachLineAndTheErrorItLeaves)
         {"OUTP:LOAD INF;LOAD?;LOAD 50;LOAD?", "9.9000000000E+37;5.0000000000E+01", noError},
         {"APPL:SQU 1 KHZ,0.5;:APPL?;:OUTP?",
          "\"SQU 1.0000000000E+03,5.0000000000E-01,0.0000000000E+00\";1", noError},
+        // An execution error leaves the rest of the message to run; a
+        // command error ends it.
+        {"*RST;VOLT 99;*OPC?", "1",
+         "-222,\"Data out of range; the amplitude is 2.0000000000E-03 to 2.0000000000E+00 VPP\""},
+        {"FREQ abc;FREQ?", "5.0000000000E+02",
+         "-224,\"Illegal parameter value; not a frequency: abc\""},
+        {"FREQ 700;VOLT #15;FREQ;FREQ?", "7.0000000000E+02",
+         "-224,\"Illegal parameter value; not an amplitude: #15;FREQ\""},
+        {"FREQ \"a;b\";FREQ?", "7.0000000000E+02",
+         "-224,\"Illegal parameter value; not a frequency: \"\"a;b\"\"\""},
+        {"*ESE 1,2;*ESE?", "", "-108,\"Parameter not allowed\""},
+        {"SYST:ERR? x;*OPC?", "", "-108,\"Parameter not allowed\""},
+        {"FREQ #H3E8;FREQ?;FREQ? DEF", "1.0000000000E+03;5.0000000000E+02", noError},
+        {"FREQ:FIX #B10010110000;FREQ:FIXED?", "1.2000000000E+03", noError},
+        {"STAT:OPER:ENAB 65535;ENAB?", "32767", noError},
+        // Transition filters: the lost output (bit 9) as it falls, not rises.
+        {"STAT:QUES:PTR 0;NTR 512;PTR?;NTR?", "0;512", noError},
+        {"SYST:ERR:CODE?;:SYST:ERR:ALL?", "0;0,\"No error\"", noError},
         {"*RST", "", noError},
     };
     for (const auto& step : session) {

@@ -135,9 +135,11 @@ void ScpiInstrument::AddRegisterHeaders(std::vector<Header>& table, const std::s
                      }});
     table.push_back({ParseHeaderPattern(name + ":CONDition"), nullptr,
                      [=](I& i, C c, A a) { return i.TakesNone(c) && number(a, (i.*reg).condition); }});
-    for (const auto& [field, mask] : {std::pair{":ENABle", &StatusRegister::enable},
-                                      std::pair{":PTRansition", &StatusRegister::positive},
-                                      std::pair{":NTRansition", &StatusRegister::negative}}) {
+    for (const auto& entry : {std::pair{":ENABle", &StatusRegister::enable},
+                              std::pair{":PTRansition", &StatusRegister::positive},
+                              std::pair{":NTRansition", &StatusRegister::negative}}) {
+        const auto [field, value] = entry;
+        const auto mask = value;  // (a lambda may not capture a structured binding)
         table.push_back({ParseHeaderPattern(name + field),
                          [=](I& i, C c) { return i.SetEnable(c, (i.*reg).*mask); },
                          [=](I& i, C c, A a) { return i.TakesNone(c) && number(a, (i.*reg).*mask); }});

@@ -137,17 +137,33 @@ std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char sep
     return parts;
 }
 
-// A parameter without the white space about it; a block keeps its bytes.
+// Where the data of the last string or block in `text` ends (0: none).
+std::size_t DataEnd(std::string_view text)
+{
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '"' || text[i] == '\'') {
+            i = std::min(text.find(text[i], i + 1), text.size() - 1);
+            end = i + 1;
+        } else if (text[i] == '#' && BlockLength(text.substr(i)) != std::string_view::npos) {
+            i += BlockLength(text.substr(i)) - 1;
+            end = i + 1;
+        }
+    }
+    return end;
+}
+
+// A text without the white space about it; a block keeps its bytes.
 std::string_view TrimParameter(std::string_view text)
 {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())) != 0) {
         text.remove_prefix(1);
     }
-    const std::size_t block = BlockLength(text);
-    if (block != std::string_view::npos) {
-        return Trim(text.substr(block)).empty() ? text.substr(0, block) : text;
+    const std::size_t keep = DataEnd(text);
+    while (text.size() > keep && std::isspace(static_cast<unsigned char>(text.back())) != 0) {
+        text.remove_suffix(1);
     }
-    return Trim(text);
+    return text;
 }
 
 int ParseCommand(std::string_view text, ScpiCommand& command)

@@ -1,5 +1,5 @@
-// Feeds arbitrary lines to the SCPI instrument (on a silent output) and
-// checks what must always hold: every answer is one line, the error queue
+// Feeds arbitrary bytes to the SCPI instrument (on a silent output) and
+// checks what must always hold: its input and answers stay bounded, the error queue
 // stays within its size, and the output is on only while something plays.
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "FakeTickSource.h"
+#include "MessageExchange.h"
 #include "ScpiInstrument.h"
 #include "SilentWaveOut.h"
 
@@ -49,13 +50,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static FakeTickSource ticks;
     static ScpiInstrument instrument(device, ticks);
     instrument.Execute("*RST;*CLS");
+    // As a raw client sends it: messages cut at newlines outside strings
+    // and blocks, a definite block read by its length.
+    MessageExchange exchange(instrument, MessageExchange::Transport::RawSocket);
     std::string_view input(reinterpret_cast<const char*>(data), size);
     while (!input.empty()) {
         const std::size_t end = input.find('\n');
-        const std::string answer = instrument.Execute(input.substr(0, end));
-        if (answer.find('\n') != std::string::npos) {
+        exchange.Feed(input.substr(0, end == std::string_view::npos ? input.size() : end + 1));
+        while (exchange.Busy()) {
+            exchange.Run();
+        }
+        if (!exchange.Accepting() || exchange.Answer().size() > 2 * size + 4096) {
             std::abort();
         }
+        exchange.Consume(exchange.Answer().size());
         // On exactly while one device plays; never two.
         const bool on = instrument.Execute("OUTP?") == "1";
         if (device.m_open > 1 || on != (device.m_open == 1 && device.m_playing == 1)) {
