@@ -132,8 +132,10 @@ int ParseArguments(int argc, char** argv, Options& options)
         } else if (argument == "--serial" && hasValue) {
             options.serial = argv[++i];
             if (!SerialNumber::Acceptable(options.serial)) {
-                return Usage("--serial: not 1 to 32 printable characters without a space, comma, "
-                             "quote or semicolon: " + options.serial);
+                return Usage(
+                    "--serial: not 1 to 32 printable characters without a space, comma, "
+                    "quote or semicolon: " +
+                    options.serial);
             }
         } else if (argument == "--queue" && hasValue) {
             if (!ParseQueue(argv[++i], options.queue)) {

@@ -94,14 +94,14 @@ public:
     bool Open() const { return m_client != nullptr; }
 
     template <class Arguments, class Result>
-    Result Call(rpcproc_t procedure, xdrproc_t encode, const Arguments& arguments,
-                xdrproc_t decode)
+    Result Call(rpcproc_t procedure, xdrproc_t encode, const Arguments& arguments, xdrproc_t decode)
     {
         Result result{};
         const timeval timeout{20, 0};  // (a deadline for a loaded machine, not a measure)
         const clnt_stat status =
-            clnt_call(m_client, procedure, encode, reinterpret_cast<char*>(const_cast<Arguments*>(&arguments)),
-                      decode, reinterpret_cast<char*>(&result), timeout);
+            clnt_call(m_client, procedure, encode,
+                      reinterpret_cast<char*>(const_cast<Arguments*>(&arguments)), decode,
+                      reinterpret_cast<char*>(&result), timeout);
         EXPECT_EQ(status, RPC_SUCCESS) << clnt_sperrno(status);
         return result;
     }
@@ -124,15 +124,18 @@ public:
     Create_LinkResp CreateLink(bool locked = false, unsigned long lockTimeout = 0)
     {
         Create_LinkParms parms{1, locked, lockTimeout, const_cast<char*>("inst0")};
-        return Call<Create_LinkParms, Create_LinkResp>(create_link, Xdr(xdr_Create_LinkParms), parms,
-                                                      Xdr(xdr_Create_LinkResp));
+        return Call<Create_LinkParms, Create_LinkResp>(create_link, Xdr(xdr_Create_LinkParms),
+                                                       parms, Xdr(xdr_Create_LinkResp));
     }
     long Write(long lid, const std::string& data, long flags = kEnd, unsigned long lockTimeout = 0)
     {
-        Device_WriteParms parms{lid, 5000, lockTimeout, flags,
+        Device_WriteParms parms{lid,
+                                5000,
+                                lockTimeout,
+                                flags,
                                 {static_cast<u_int>(data.size()), const_cast<char*>(data.data())}};
         return Call<Device_WriteParms, Device_WriteResp>(device_write, Xdr(xdr_Device_WriteParms),
-                                                        parms, Xdr(xdr_Device_WriteResp))
+                                                         parms, Xdr(xdr_Device_WriteResp))
             .error;
     }
     struct Read {
@@ -251,9 +254,8 @@ TEST(Vxi11Loopback, waitsAbortsAndOwners_eachCallWaitsAloneAndOnlyForItsOwnLink)
     }
     EXPECT_EQ(waited.get(), 23);
     // A write with waitlock waits for the holder, who is served meanwhile.
-    auto written = std::async(std::launch::async, [&] {
-        return other.Write(lid, "FREQ 700", kEnd | kWaitLock, 20000);
-    });
+    auto written = std::async(
+        std::launch::async, [&] { return other.Write(lid, "FREQ 700", kEnd | kWaitLock, 20000); });
     EXPECT_EQ(holder.Query(held, "FREQ?"), "5.0000000000E+02\n");
     EXPECT_EQ(holder.OnLink(device_unlock, held), 0);
     EXPECT_EQ(written.get(), 0);
@@ -287,7 +289,8 @@ std::string RawQuery(unsigned short port, const std::string& message)
     where.sin_port = htons(port);
     std::string answer;
     if (connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
-        send(fd, message.data(), message.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(message.size())) {
+        send(fd, message.data(), message.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(message.size())) {
         char c = 0;
         while (recv(fd, &c, 1, 0) == 1 && c != '\n') {
             answer += c;

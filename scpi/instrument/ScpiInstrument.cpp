@@ -133,16 +133,18 @@ void ScpiInstrument::AddRegisterHeaders(std::vector<Header>& table, const std::s
                          (i.*reg).event = 0;
                          return i.TakesNone(c) && number(a, event);
                      }});
-    table.push_back({ParseHeaderPattern(name + ":CONDition"), nullptr,
-                     [=](I& i, C c, A a) { return i.TakesNone(c) && number(a, (i.*reg).condition); }});
+    table.push_back({ParseHeaderPattern(name + ":CONDition"), nullptr, [=](I& i, C c, A a) {
+                         return i.TakesNone(c) && number(a, (i.*reg).condition);
+                     }});
     for (const auto& entry : {std::pair{":ENABle", &StatusRegister::enable},
                               std::pair{":PTRansition", &StatusRegister::positive},
                               std::pair{":NTRansition", &StatusRegister::negative}}) {
         const auto [field, value] = entry;
         const auto mask = value;  // (a lambda may not capture a structured binding)
-        table.push_back({ParseHeaderPattern(name + field),
-                         [=](I& i, C c) { return i.SetEnable(c, (i.*reg).*mask); },
-                         [=](I& i, C c, A a) { return i.TakesNone(c) && number(a, (i.*reg).*mask); }});
+        table.push_back(
+            {ParseHeaderPattern(name + field),
+             [=](I& i, C c) { return i.SetEnable(c, (i.*reg).*mask); },
+             [=](I& i, C c, A a) { return i.TakesNone(c) && number(a, (i.*reg).*mask); }});
     }
 }
 
@@ -264,8 +266,8 @@ namespace {
 // The commands that complete only once the sound is at the device.
 bool Waits(const ScpiCommand& command)
 {
-    return command.common && (command.nodes.front() == "OPC" ||
-                              (command.nodes.front() == "WAI" && !command.query));
+    return command.common &&
+           (command.nodes.front() == "OPC" || (command.nodes.front() == "WAI" && !command.query));
 }
 
 }  // namespace
@@ -493,7 +495,9 @@ bool ScpiInstrument::ReadLimitQuery(const ScpiCommand& command, Limits limits, d
         Queue(scpi::kParameterNotAllowed, text);
         return false;
     }
-    value = Is(text, "MINimum") ? limits.least : Is(text, "MAXimum") ? limits.most : limits.byDefault;
+    value = Is(text, "MINimum")   ? limits.least
+            : Is(text, "MAXimum") ? limits.most
+                                  : limits.byDefault;
     return true;
 }
 
@@ -573,7 +577,8 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
 bool ScpiInstrument::AskFrequency(const ScpiCommand& command, std::string& answer)
 {
     double hertz = m_dialog.m_frequency;
-    if (!ReadLimitQuery(command, {m_dialog.m_minFrequency, m_dialog.m_maxFrequency, kDefaultFrequency},
+    if (!ReadLimitQuery(command,
+                        {m_dialog.m_minFrequency, m_dialog.m_maxFrequency, kDefaultFrequency},
                         hertz)) {
         return false;
     }

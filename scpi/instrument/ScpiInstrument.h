@@ -172,5 +172,5 @@ private:
     StatusRegister m_questionable;
     bool m_lossQueued = false;    // -241 once per loss
     bool m_commandError = false;  // a command error queued: the message ends
-    std::string m_failure;      // the device's last reason, for the next -241
+    std::string m_failure;        // the device's last reason, for the next -241
 };

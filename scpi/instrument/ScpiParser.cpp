@@ -40,7 +40,8 @@ bool IsMnemonic(std::string_view node)
 
 std::size_t BlockLength(std::string_view text)
 {
-    if (text.size() < 2 || text[0] != '#' || std::isdigit(static_cast<unsigned char>(text[1])) == 0) {
+    if (text.size() < 2 || text[0] != '#' ||
+        std::isdigit(static_cast<unsigned char>(text[1])) == 0) {
         return std::string_view::npos;
     }
     if (text[1] == '0') {

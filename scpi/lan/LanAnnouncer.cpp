@@ -112,9 +112,10 @@ void LanAnnouncer::OnClientState(AvahiClient* client, AvahiClientState state, vo
         }
         break;
     case AVAHI_CLIENT_CONNECTING:
-        announcer.Warn("avahi-daemon does not answer; the instrument is announced on the LAN "
-                       "once it does",
-                       AVAHI_ERR_NO_DAEMON);
+        announcer.Warn(
+            "avahi-daemon does not answer; the instrument is announced on the LAN "
+            "once it does",
+            AVAHI_ERR_NO_DAEMON);
         break;
     case AVAHI_CLIENT_FAILURE:
         announcer.Reconnect(client);

@@ -98,7 +98,8 @@ std::string RpcCall::Reply(Accepted status, std::string_view results) const
 std::string RpcCall::Deny() const
 {
     std::string out;
-    for (const std::uint32_t word : {xid, kReply, kDenied, kRpcMismatch, kRpcVersion, kRpcVersion}) {
+    for (const std::uint32_t word :
+         {xid, kReply, kDenied, kRpcMismatch, kRpcVersion, kRpcVersion}) {
         Put(out, word);
     }
     return out;

@@ -8,9 +8,9 @@
 // record, and the replies it may get, each a whole record to frame.
 struct RpcCall {
     enum class Kind {
-        Call,        // a call to answer
-        WrongRpc,    // not RPC version 2: denied
-        NotACall,    // a reply, or too short to say: ignored
+        Call,      // a call to answer
+        WrongRpc,  // not RPC version 2: denied
+        NotACall,  // a reply, or too short to say: ignored
     };
     // The accepted replies' status.
     enum class Accepted : std::uint32_t {

@@ -241,8 +241,8 @@ int Vxi11Server::TimeoutMs() const
     long soonest = -1;
     for (const auto& connection : m_connections) {
         if (connection->waiting) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(connection->waitUntil -
-                                                                           Clock::now());
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(connection->waitUntil - Clock::now());
             const long ms = std::max<long>(left.count(), 0);
             soonest = soonest < 0 ? ms : std::min(soonest, ms);
         }
@@ -335,8 +335,8 @@ bool Vxi11Server::ReadConnection(Connection& connection)
 bool Vxi11Server::SendReplies(Connection& connection)
 {
     while (!connection.unsent.empty()) {
-        const ssize_t sent = send(connection.fd, connection.unsent.data(),
-                                  connection.unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = send(connection.fd, connection.unsent.data(), connection.unsent.size(),
+                                  MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0) {
             return errno == EAGAIN || errno == EINTR;
         }
@@ -371,7 +371,7 @@ bool Vxi11Server::ServeCalls(Connection& connection)
 }
 
 Vxi11Server::Outcome Vxi11Server::Serve(Connection& connection,
-                                         const RpcRecordStream::Record& record)
+                                        const RpcRecordStream::Record& record)
 {
     const RpcCall call = RpcCall::Parse(record.bytes);
     if (call.kind == RpcCall::Kind::NotACall) {
@@ -446,7 +446,8 @@ Vxi11Server::Outcome Vxi11Server::ServeCore(Connection& connection, const RpcCal
     case create_intr_chan:
         return ErrorReply(call, kNotSupported);
     case device_docmd:
-        return Success(call, Xdr(xdr_Device_DocmdResp), Device_DocmdResp{kNotSupported, {0, nullptr}});
+        return Success(call, Xdr(xdr_Device_DocmdResp),
+                       Device_DocmdResp{kNotSupported, {0, nullptr}});
     case destroy_intr_chan:
         return ErrorReply(call, kChannelNotEstablished);
     default:
@@ -519,8 +520,7 @@ Vxi11Server::Outcome Vxi11Server::CreateLink(Connection& connection, const RpcCa
     const auto mine = std::count_if(m_links.begin(), m_links.end(), [&](const Link& link) {
         return link.connection == connection.serial;
     });
-    if (m_links.size() >= kMostLinks ||
-        static_cast<std::size_t>(mine) >= kMostLinksPerConnection) {
+    if (m_links.size() >= kMostLinks || static_cast<std::size_t>(mine) >= kMostLinksPerConnection) {
         return reply(kOutOfResources);
     }
     if (parms.value.lockDevice && m_lockHolder >= 0) {
@@ -630,8 +630,8 @@ Vxi11Server::Outcome Vxi11Server::Lock(Connection& connection, const RpcCall& ca
     }
     Link* link = nullptr;
     bool wait = false;
-    const long error =
-        Usable(connection, parms.value.lid, parms.value.flags, parms.value.lock_timeout, link, wait);
+    const long error = Usable(connection, parms.value.lid, parms.value.flags,
+                              parms.value.lock_timeout, link, wait);
     if (wait) {
         return std::nullopt;
     }
@@ -650,8 +650,8 @@ Vxi11Server::Outcome Vxi11Server::Generic(Connection& connection, const RpcCall&
     }
     Link* link = nullptr;
     bool wait = false;
-    long error =
-        Usable(connection, parms.value.lid, parms.value.flags, parms.value.lock_timeout, link, wait);
+    long error = Usable(connection, parms.value.lid, parms.value.flags, parms.value.lock_timeout,
+                        link, wait);
     if (wait) {
         return std::nullopt;
     }
