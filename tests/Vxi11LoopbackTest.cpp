@@ -230,6 +230,10 @@ TEST(Vxi11Loopback, messageExchange_oneAnswerPerMessageAsIeee4882Says)
     // #0 runs to the END, newlines and all.
     EXPECT_EQ(core.Write(lid, "VOLT #0\nOUTP ON\n"), 0);
     EXPECT_EQ(core.Query(lid, "OUTP?;:SYST:ERR:CODE?"), "0;-224\n");
+    // A write longer than the link takes is refused (5); the connection
+    // and its link go on.
+    EXPECT_EQ(core.Write(lid, std::string(Vxi11Server::kMostWriteBytes + 4096, 'x')), 5);
+    EXPECT_EQ(core.Query(lid, "OUTP?"), "0\n");
     EXPECT_EQ(core.OnLink(destroy_link, lid), 0);
 }
 
