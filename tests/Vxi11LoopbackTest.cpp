@@ -251,8 +251,9 @@ TEST(Vxi11Loopback, waitsAbortsAndOwners_eachCallWaitsAloneAndOnlyForItsOwnLink)
     EXPECT_EQ(other.OnLink(destroy_link, held), 4);
     // Locked out without waitlock: 11 at once.
     EXPECT_EQ(other.Write(lid, "FREQ 700", kEnd, 10000), 11);
-    // A lock wait ends at its link's abort (23), and only its own.
-    auto waited = std::async(std::launch::async, [&] { return other.Lock(lid, kWaitLock, 20000); });
+    // A lock wait ends at its link's abort (23), and only its own
+    // (device_lock waits with or without waitlock, as VISA's viLock asks).
+    auto waited = std::async(std::launch::async, [&] { return other.Lock(lid, 0, 20000); });
     while (waited.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
         EXPECT_EQ(Abort(server.AbortPort(), lid), 0);  // (until the call is there)
     }

@@ -628,9 +628,11 @@ Vxi11Server::Outcome Vxi11Server::Lock(Connection& connection, const RpcCall& ca
     if (!parms.Ok()) {
         return call.Reply(Accepted::GarbageArguments);
     }
+    // (asking for the lock is asking to wait for it, as VISA's viLock does:
+    // up to lock_timeout, with or without the waitlock flag)
     Link* link = nullptr;
     bool wait = false;
-    const long error = Usable(connection, parms.value.lid, parms.value.flags,
+    const long error = Usable(connection, parms.value.lid, parms.value.flags | kWaitLock,
                               parms.value.lock_timeout, link, wait);
     if (wait) {
         return std::nullopt;
