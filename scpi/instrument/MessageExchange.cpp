@@ -132,7 +132,7 @@ bool MessageExchange::Run()
         }
         Deliver(std::move(response));
     }
-    while (!m_messages.empty()) {
+    while (!m_messages.empty() && m_answer.size() < kMostAnswerBytes) {
         Message message = std::move(m_messages.front());
         m_messages.pop_front();
         m_queuedBytes -= message.text.size();

@@ -24,16 +24,23 @@ public:
     static constexpr std::size_t kMostMessageBytes = 65536;
     // Input kept unrun beyond which a transport stops taking more.
     static constexpr std::size_t kMostQueuedBytes = 2 * kMostMessageBytes;
+    // Answers not taken beyond which no further message runs until they are.
+    static constexpr std::size_t kMostAnswerBytes = 65536;
 
     MessageExchange(ScpiInstrument& instrument, Transport transport);
 
     // Takes bytes of input; `end`: the END flag came with the last.
     void Feed(std::string_view bytes, bool end = false);
     // Runs what can run now: the waiting message when its wait is over,
-    // then the next ones. True when anything ran.
+    // then the next ones while the answers not taken are within bounds.
+    // True when anything ran.
     bool Run();
-    // Whether input can be taken now (its unrun messages within bounds).
-    bool Accepting() const { return m_queuedBytes < kMostQueuedBytes; }
+    // Whether input can be taken now (its unrun messages and its answers
+    // not taken within bounds).
+    bool Accepting() const
+    {
+        return m_queuedBytes < kMostQueuedBytes && m_answer.size() < kMostAnswerBytes;
+    }
     // A message waits for the sound (or others wait behind one).
     bool Busy() const { return m_session.Waiting() || !m_messages.empty(); }
     bool Waiting() const { return m_session.Waiting(); }

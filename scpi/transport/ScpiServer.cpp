@@ -77,8 +77,8 @@ void ScpiServer::DispatchSources(const std::vector<pollfd>& fds, std::size_t fir
 short ScpiServer::EventsFor(const Client& client) const
 {
     const MessageExchange& exchange = *client.exchange;
-    const bool reading = exchange.Accepting() && exchange.Answer().size() < kMostUnsentBytes;
-    return static_cast<short>((reading ? POLLIN : 0) | (exchange.HasAnswer() ? POLLOUT : 0));
+    return static_cast<short>((exchange.Accepting() ? POLLIN : 0) |
+                              (exchange.HasAnswer() ? POLLOUT : 0));
 }
 
 int ScpiServer::Run()

@@ -15,7 +15,7 @@
 // Nothing a client does holds up another: a message runs as soon as it has
 // ended, one that waits for the sound (*WAI, *OPC?) waits for its client
 // alone, and answers are sent without blocking; a client that does not
-// read them is not read from either once kMostUnsentBytes wait for it.
+// read them is not read from either once 64 KiB of them wait for it.
 // There is no idle time-out: with all kMostClients slots taken, the client
 // idle longest (one holding half a message is idle since its last byte)
 // makes room for a new one. A client that goes away mid-message leaves the
@@ -25,7 +25,6 @@
 class ScpiServer {
 public:
     static constexpr std::size_t kMostClients = 64;
-    static constexpr std::size_t kMostUnsentBytes = 65536;
     // How long taking clients pauses when no descriptor is left for one.
     static constexpr std::chrono::seconds kAcceptPause{1};
     // How often a message that waits for the sound looks again.

@@ -215,7 +215,7 @@ std::string Vxi11Server::Register()
 
 void Vxi11Server::AddDescriptors(std::vector<pollfd>& fds)
 {
-    m_pollingListeners = m_coreFd >= 0;
+    m_pollingListeners = m_coreFd >= 0 && Clock::now() >= m_acceptPausedUntil;
     if (m_pollingListeners) {
         fds.push_back({m_coreFd, POLLIN, 0});
         fds.push_back({m_abortFd, POLLIN, 0});
@@ -239,6 +239,10 @@ int Vxi11Server::TimeoutMs() const
         return 1;  // a message waits for the sound: look again soon
     }
     long soonest = -1;
+    if (m_coreFd >= 0 && Clock::now() < m_acceptPausedUntil) {
+        soonest = std::chrono::ceil<std::chrono::milliseconds>(m_acceptPausedUntil - Clock::now())
+                      .count();
+    }
     for (const auto& connection : m_connections) {
         if (connection->waiting) {
             const auto left =
@@ -292,7 +296,12 @@ void Vxi11Server::Accept(int listenFd, Channel channel)
 {
     const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
-        return;  // (out of descriptors: the raw socket's pause says so)
+        // Out of descriptors or memory, the client stays queued: pause
+        // rather than spin on a listening socket that stays readable.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            m_acceptPausedUntil = Clock::now() + kAcceptPause;
+        }
+        return;
     }
     std::vector<Connection*> same;
     for (const auto& connection : m_connections) {

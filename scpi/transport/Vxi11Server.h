@@ -43,6 +43,8 @@ public:
     static constexpr std::size_t kMostWriteBytes = 65536;
     static constexpr std::size_t kMostReadBytes = 65536;
     static constexpr std::size_t kMostUnsentBytes = 2 * kMostReadBytes;
+    // How long taking connections pauses when no descriptor is left for one.
+    static constexpr std::chrono::seconds kAcceptPause{1};
 
     explicit Vxi11Server(ScpiInstrument& instrument);
     ~Vxi11Server() override;
@@ -125,6 +127,7 @@ private:
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<Connection*> m_polled;  // the connections of the last AddDescriptors
     bool m_pollingListeners = false;
+    Clock::time_point m_acceptPausedUntil;
     std::uint64_t m_nextSerial = 1;
     std::vector<Link> m_links;
     long m_lockHolder = -1;  // the link that holds the lock, or -1
