@@ -73,8 +73,8 @@ public:
     // a tool's with no other client to serve).
     std::string Execute(std::string_view line, ScpiSession& session);
     std::string Execute(std::string_view line) { return Execute(line, m_session); }
-    // An answer left unread when another message came, a read with no
-    // answer coming, and a query after *IDN? in one message: their errors.
+    // An answer left unread when another message came, and a read with no
+    // answer coming: their errors.
     void QueryInterrupted() { Queue(scpi::kQueryInterrupted); }
     void QueryUnterminated() { Queue(scpi::kQueryUnterminated); }
     // A message longer than the server takes: its error.

@@ -424,7 +424,8 @@ Vxi11Server::Outcome Vxi11Server::ServeAbort(const RpcCall& call)
     }
     // (the ids are not guessable: who knows one made the link)
     for (const auto& connection : m_connections) {
-        if (connection->serial == link->connection && connection->waiting) {
+        if (connection->serial == link->connection && connection->waiting &&
+            WaitingLink(*connection) == link->id) {
             connection->aborted = true;
         }
     }
@@ -462,6 +463,19 @@ Vxi11Server::Outcome Vxi11Server::ServeCore(Connection& connection, const RpcCal
     default:
         return call.Reply(Accepted::ProcedureUnavailable);
     }
+}
+
+// The link the connection's waiting call is on (every call but create_link
+// starts with its link id); -1 for none.
+long Vxi11Server::WaitingLink(const Connection& connection)
+{
+    const RpcCall call = RpcCall::Parse(connection.waiting->bytes);
+    if (call.kind != RpcCall::Kind::Call || call.procedure == create_link ||
+        call.arguments.size() < 4) {
+        return -1;
+    }
+    Decoded<Device_Link> lid(call.arguments.substr(0, 4), Xdr(xdr_Device_Link));
+    return lid.Ok() ? lid.value : -1;
 }
 
 bool Vxi11Server::WaitedOut(Connection& connection, WaitKind kind, unsigned long ms)

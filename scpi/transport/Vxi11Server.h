@@ -98,6 +98,7 @@ private:
     Outcome ServeAbort(const RpcCall& call);
     void CloseConnection(Connection& connection);
 
+    static long WaitingLink(const Connection& connection);
     // The waits: true once `kind`'s deadline (set at its first call) has passed.
     bool WaitedOut(Connection& connection, WaitKind kind, unsigned long ms);
 
