@@ -202,6 +202,15 @@ TEST(ScpiInstrument, sameSettingAndLostDevice_noRestartAndOneError)
     device.RecoverLast();
     instrument.OnOutputChange();
     EXPECT_EQ(instrument.Execute("OUTP?;:STAT:QUES:COND?;:STAT:QUES?;:STAT:QUES?"), "1;0;512;0");
+    // With the transition filters turned round, the event is the sound's
+    // return, not its loss.
+    instrument.Execute("STAT:QUES:PTR 0;NTR 512");
+    device.LoseLast();
+    instrument.OnOutputChange();
+    EXPECT_EQ(instrument.Execute("STAT:QUES:COND?;:STAT:QUES?"), "512;0");
+    device.RecoverLast();
+    instrument.OnOutputChange();
+    EXPECT_EQ(instrument.Execute("STAT:QUES:COND?;:STAT:QUES?"), "0;512");
 }
 
 }  // namespace
