@@ -64,9 +64,17 @@ public:
         m_framesWritten.fetch_add(frames, std::memory_order_relaxed);
     }
     // The caller numbers each loop it hands over; the device thread says
-    // which one it has written samples of.
+    // which one it has written samples of. The first write of the newest
+    // loop asked is told on the descriptor too: whoever waits for a
+    // setting's sound to reach the device goes on then.
     std::uint32_t AskLoop() { return m_loopsAsked.fetch_add(1, std::memory_order_relaxed) + 1; }
-    void LoopWritten(std::uint32_t loop) { m_loopWritten.store(loop, std::memory_order_relaxed); }
+    void LoopWritten(std::uint32_t loop)
+    {
+        if (m_loopWritten.exchange(loop, std::memory_order_relaxed) != loop &&
+            loop == m_loopsAsked.load(std::memory_order_relaxed)) {
+            Notify();
+        }
+    }
 
     OutputStatus Status() const;
 

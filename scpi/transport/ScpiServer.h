@@ -27,8 +27,9 @@ public:
     static constexpr std::size_t kMostClients = 64;
     // How long taking clients pauses when no descriptor is left for one.
     static constexpr std::chrono::seconds kAcceptPause{1};
-    // How often a message that waits for the sound looks again.
-    static constexpr int kWaitPollMs = 1;
+    // How often a message that waits for the sound looks again, besides
+    // when the output says its newest loop is at the device.
+    static constexpr int kWaitPollMs = 20;
 
     // `sources` are served by the same loop (other channels to the instrument).
     ScpiServer(ScpiInstrument& instrument, int listenFd, int stopFd, int outputChangeFd,

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <utility>
 
+#include "ScpiServer.h"
 #include "vxi11.h"
 
 namespace {
@@ -236,7 +237,7 @@ int Vxi11Server::TimeoutMs() const
 {
     if (std::any_of(m_links.begin(), m_links.end(),
                     [](const Link& link) { return link.exchange->Waiting(); })) {
-        return 1;  // a message waits for the sound: look again soon
+        return ScpiServer::kWaitPollMs;  // a message waits for the sound: look again
     }
     long soonest = -1;
     if (m_coreFd >= 0 && Clock::now() < m_acceptPausedUntil) {
