@@ -7,9 +7,9 @@
 
 #include "FakeTickSource.h"
 #include "MessageExchange.h"
-#include "RecordingWaveOut.h"
 #include "SerialNumber.h"
 #include "SilentWaveOut.h"
+#include "SlowSwitchWaveOut.h"
 
 namespace {
 
@@ -61,31 +61,9 @@ TEST(MessageExchange, framing_eachTransportCutsMessagesAsIeee4882Says)
     }
 }
 
-// An output that plays whatever it is told to, its new loop at the device
-// only when the test says so.
-class SlowDevice : public RecordingWaveOut {
-public:
-    SlowDevice() : RecordingWaveOut(m_calls) {}
-
-    int Switch(WaveOutHandle handle, const char* frames, std::uint32_t bytes, double from,
-               double to) override
-    {
-        const int result = RecordingWaveOut::Switch(handle, frames, bytes, from, to);
-        if (result == MMSYSERR_NOERROR) {
-            m_handle = handle;
-            handle->m_state.AskLoop();
-        }
-        return result;
-    }
-    void Deliver() { m_handle->m_state.LoopWritten(m_handle->m_state.Status().loopsAsked); }
-
-    std::vector<std::string> m_calls;
-    WaveOutHandle m_handle = nullptr;
-};
-
 TEST(MessageExchange, wait_holdsItsOwnClientOnlyUntilTheSoundIsAtTheDevice)
 {
-    SlowDevice device;
+    SlowSwitchWaveOut device;
     FakeTickSource ticks;
     ScpiInstrument instrument(device, ticks);
     MessageExchange waiting(instrument, Transport::RawSocket);

@@ -19,7 +19,9 @@
 #include "RpcRecordStream.h"
 #include "ScpiServer.h"
 #include "SilentWaveOut.h"
+#include "SlowSwitchWaveOut.h"
 #include "Vxi11Server.h"
+#include "WaitFor.h"
 #include "vxi11.h"
 
 namespace {
@@ -31,7 +33,9 @@ constexpr long kTermChar = 0x80;
 // The server loop on its own thread, until the fixture goes.
 class LoopbackServer {
 public:
-    LoopbackServer() : m_instrument(m_device, m_ticks), m_vxi11(m_instrument)
+    // `device`: the output to play on (a silent one when none is given).
+    explicit LoopbackServer(IWaveOut* device = nullptr)
+        : m_instrument(device != nullptr ? *device : m_silent, m_ticks), m_vxi11(m_instrument)
     {
         in_addr loopback{htonl(INADDR_LOOPBACK)};
         EXPECT_EQ(m_vxi11.Start(loopback), "");
@@ -62,7 +66,7 @@ public:
     unsigned short RawPort() const { return m_rawPort; }
 
 private:
-    SilentWaveOut m_device;
+    SilentWaveOut m_silent;
     FakeTickSource m_ticks;
     ScpiInstrument m_instrument;
     Vxi11Server m_vxi11;
@@ -282,6 +286,45 @@ TEST(Vxi11Loopback, waitsAbortsAndOwners_eachCallWaitsAloneAndOnlyForItsOwnLink)
     }
     EXPECT_EQ(hoarder.CreateLink().error, 9);
     EXPECT_EQ(other.CreateLink().error, 0);
+}
+
+// A raw client's messages, sent and the connection closed at once.
+void SendAndClose(unsigned short port, const std::string& messages)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    where.sin_port = htons(port);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    EXPECT_EQ(send(fd, messages.data(), messages.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(messages.size()));
+    close(fd);
+}
+
+TEST(Vxi11Loopback, goneClients_theWholeMessagesTheySentStillRun)
+{
+    SlowSwitchWaveOut device;
+    LoopbackServer server(&device);
+    Core core(server.CorePort());
+    const long lid = core.CreateLink().lid;
+    EXPECT_EQ(core.Query(lid, "OUTP ON;*OPC?"), "1\n");
+    const auto frequencyIs = [&](const char* answer) {
+        return WaitFor([&] { return core.Query(lid, "FREQ?") == answer; });
+    };
+    // A raw client that closes behind a wait (a shell's one-off command).
+    SendAndClose(server.RawPort(), "FREQ 1000;*WAI\nFREQ 2000\n");
+    EXPECT_TRUE(frequencyIs("1.0000000000E+03\n"));
+    device.Deliver();
+    EXPECT_TRUE(frequencyIs("2.0000000000E+03\n"));
+    // A VXI-11 link destroyed behind a wait.
+    Core other(server.CorePort());
+    const long ended = other.CreateLink().lid;
+    EXPECT_EQ(other.Write(ended, "FREQ 3000;*WAI\nFREQ 4000\n"), 0);
+    EXPECT_TRUE(frequencyIs("3.0000000000E+03\n"));
+    EXPECT_EQ(other.OnLink(destroy_link, ended), 0);
+    device.Deliver();
+    EXPECT_TRUE(frequencyIs("4.0000000000E+03\n"));
 }
 
 // A raw SCPI query and its answer, on a fresh connection.

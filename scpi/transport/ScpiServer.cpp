@@ -77,8 +77,9 @@ void ScpiServer::DispatchSources(const std::vector<pollfd>& fds, std::size_t fir
 short ScpiServer::EventsFor(const Client& client) const
 {
     const MessageExchange& exchange = *client.exchange;
-    return static_cast<short>((exchange.Accepting() ? POLLIN : 0) |
-                              (exchange.HasAnswer() ? POLLOUT : 0));
+    const bool reading = exchange.Accepting() && !client.closing;
+    return static_cast<short>((reading ? POLLIN : 0) |
+                              (exchange.HasAnswer() && !client.closing ? POLLOUT : 0));
 }
 
 int ScpiServer::Run()
@@ -120,10 +121,15 @@ int ScpiServer::Run()
         for (std::size_t i = 0; i < m_clients.size(); ++i) {
             Client& client = m_clients[i];
             const short events = fds[3 + i].revents;
-            bool keep = (events & (POLLIN | POLLHUP | POLLERR)) == 0 || ReadClient(client);
-            if (keep) {
-                client.exchange->Run();
-                keep = SendAnswers(client);
+            if (!client.closing && (events & (POLLIN | POLLHUP | POLLERR)) != 0 &&
+                !ReadClient(client)) {
+                // Gone, or done sending: what it sent whole still runs.
+                client.closing = true;
+            }
+            client.exchange->Run();
+            bool keep = SendAnswers(client) || client.closing;
+            if (client.closing && !client.exchange->Busy()) {
+                keep = false;
             }
             if (keep) {
                 if (at != i) {
@@ -207,10 +213,18 @@ bool ScpiServer::ReadClient(Client& client)
     return true;
 }
 
-// Sends what the socket takes now; false for a client that is gone.
+// Sends what the socket takes now; false for a client that is gone. A
+// client that is done sending gets what it can still take, and the rest
+// goes.
 bool ScpiServer::SendAnswers(Client& client)
 {
     MessageExchange& exchange = *client.exchange;
+    if (client.closing) {
+        send(client.fd, exchange.Answer().data(), exchange.Answer().size(),
+             MSG_NOSIGNAL | MSG_DONTWAIT);
+        exchange.Consume(exchange.Answer().size());
+        return true;
+    }
     while (exchange.HasAnswer()) {
         const std::string& answer = exchange.Answer();
         const ssize_t sent =

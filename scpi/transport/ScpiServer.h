@@ -19,8 +19,8 @@
 // There is no idle time-out: with all kMostClients slots taken, the client
 // idle longest (one holding half a message is idle since its last byte)
 // makes room for a new one. A client that goes away mid-message leaves the
-// instrument as it was. Replies go out at once (no Nagle delay, and no
-// delayed ACK held back from a client that writes a command and then its
+// instrument as it was; the whole messages it sent before still run. Replies go out at once (no
+// Nagle delay, and no delayed ACK held back from a client that writes a command and then its
 // query).
 class ScpiServer {
 public:
@@ -47,6 +47,7 @@ private:
         int fd = -1;
         std::unique_ptr<MessageExchange> exchange;
         std::chrono::steady_clock::time_point lastHeard;
+        bool closing = false;  // done sending: its whole messages still run
     };
 
     void Accept();

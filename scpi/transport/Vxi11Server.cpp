@@ -235,8 +235,9 @@ void Vxi11Server::AddDescriptors(std::vector<pollfd>& fds)
 
 int Vxi11Server::TimeoutMs() const
 {
-    if (std::any_of(m_links.begin(), m_links.end(),
-                    [](const Link& link) { return link.exchange->Waiting(); })) {
+    if (!m_orphans.empty() || std::any_of(m_links.begin(), m_links.end(), [](const Link& link) {
+            return link.exchange->Waiting();
+        })) {
         return ScpiServer::kWaitPollMs;  // a message waits for the sound: look again
     }
     long soonest = -1;
@@ -276,6 +277,11 @@ void Vxi11Server::Dispatch(const pollfd* fds, std::size_t count)
     }
     // Messages run, calls are answered (and a lock let go, an abort, lets
     // another call go on), until nothing moves.
+    for (const auto& orphan : m_orphans) {
+        orphan->Run();
+        orphan->Consume(orphan->Answer().size());
+    }
+    std::erase_if(m_orphans, [](const auto& orphan) { return !orphan->Busy(); });
     for (bool moved = true; moved;) {
         moved = false;
         for (const Link& link : m_links) {
@@ -720,7 +726,7 @@ Vxi11Server::Outcome Vxi11Server::OnLink(Connection& connection, const RpcCall& 
     if (m_lockHolder == link->id) {
         m_lockHolder = -1;
     }
-    std::erase_if(m_links, [&](const Link& each) { return each.id == lid.value; });
+    std::erase_if(m_links, [&](Link& each) { return each.id == lid.value && Release(each); });
     return ErrorReply(call, kNoError);
 }
 
@@ -732,13 +738,23 @@ void Vxi11Server::CloseConnection(Connection& connection)
     }
     connection.closed = true;
     close(connection.fd);
-    std::erase_if(m_links, [&](const Link& link) {
+    std::erase_if(m_links, [&](Link& link) {
         if (link.connection != connection.serial) {
             return false;
         }
         if (m_lockHolder == link.id) {
             m_lockHolder = -1;
         }
-        return true;
+        return Release(link);
     });
+}
+
+// A link that ends: the whole messages written to it still run (their
+// answers go nowhere), as a raw client's do when it closes. Always true.
+bool Vxi11Server::Release(Link& link)
+{
+    if (link.exchange->Busy()) {
+        m_orphans.push_back(std::move(link.exchange));
+    }
+    return true;
 }

@@ -115,6 +115,7 @@ private:
     long Usable(Connection& connection, long lid, long flags, unsigned long lockTimeout,
                 Link*& link, bool& wait);
     Link* Find(long lid);
+    bool Release(Link& link);
     long NewLinkId();
     bool Map(bool set);
 
@@ -131,6 +132,8 @@ private:
     Clock::time_point m_acceptPausedUntil;
     std::uint64_t m_nextSerial = 1;
     std::vector<Link> m_links;
+    // The exchanges of links that ended while messages were still to run.
+    std::vector<std::unique_ptr<MessageExchange>> m_orphans;
     long m_lockHolder = -1;  // the link that holds the lock, or -1
     std::mt19937_64 m_ids;
 };
