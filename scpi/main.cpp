@@ -318,11 +318,8 @@ int main(int argc, char** argv)
     LanAnnouncer announcer(InterfaceOf(bound.sin_addr), services,
                            {"wavegen", "wavegen-scpi", options.serial, WAVEGEN_VERSION});
     if (onLan) {
-        if (const std::string failure = announcer.Start(); !failure.empty()) {
-            Warn(failure);
-        } else {
-            sources.push_back(&announcer);
-        }
+        announcer.Start();
+        sources.push_back(&announcer);
     }
     ScpiServer server(instrument, listenFd, stopFd, device.ChangeDescriptor(), sources);
     const int status = server.Run();

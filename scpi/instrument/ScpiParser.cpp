@@ -64,27 +64,35 @@ std::size_t BlockLength(std::string_view text)
 
 namespace {
 
-// Splits at `separator` outside strings ("..." or '...') and blocks; false
-// when a string or a block is not closed.
+// The length of the string ("..." or '...') or block that `text` starts
+// with: 0 for neither, npos for one that is not closed. (A doubled quote
+// is two strings side by side.)
+std::size_t DataLength(std::string_view text)
+{
+    if (!text.empty() && (text[0] == '"' || text[0] == '\'')) {
+        const std::size_t close = text.find(text[0], 1);
+        return close == std::string_view::npos ? close : close + 1;
+    }
+    if (text.size() >= 2 && text[0] == '#' &&
+        std::isdigit(static_cast<unsigned char>(text[1])) != 0) {
+        return BlockLength(text);
+    }
+    return 0;
+}
+
+// Splits at `separator` outside strings and blocks; false when a string
+// or a block is not closed.
 bool SplitOutside(std::string_view text, char separator, std::vector<std::string_view>& parts)
 {
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '"' || c == '\'') {
-            const std::size_t close = text.find(c, i + 1);
-            if (close == std::string_view::npos) {
-                return false;
-            }
-            i = close;  // (a doubled quote is two strings side by side)
-        } else if (c == '#' && i + 1 < text.size() &&
-                   std::isdigit(static_cast<unsigned char>(text[i + 1])) != 0) {
-            const std::size_t length = BlockLength(text.substr(i));
-            if (length == std::string_view::npos) {
-                return false;
-            }
-            i += length - 1;
-        } else if (c == separator) {
+        const std::size_t data = DataLength(text.substr(i));
+        if (data == std::string_view::npos) {
+            return false;
+        }
+        if (data > 0) {
+            i += data - 1;
+        } else if (text[i] == separator) {
             parts.push_back(text.substr(start, i - start));
             start = i + 1;
         }
@@ -143,11 +151,12 @@ std::size_t DataEnd(std::string_view text)
 {
     std::size_t end = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '"' || text[i] == '\'') {
-            i = std::min(text.find(text[i], i + 1), text.size() - 1);
-            end = i + 1;
-        } else if (text[i] == '#' && BlockLength(text.substr(i)) != std::string_view::npos) {
-            i += BlockLength(text.substr(i)) - 1;
+        const std::size_t data = DataLength(text.substr(i));
+        if (data == std::string_view::npos) {
+            return text.size();  // (open to the end)
+        }
+        if (data > 0) {
+            i += data - 1;
             end = i + 1;
         }
     }

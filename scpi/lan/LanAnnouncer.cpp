@@ -67,10 +67,9 @@ LanAnnouncer::~LanAnnouncer()
     }
 }
 
-std::string LanAnnouncer::Start()
+void LanAnnouncer::Start()
 {
     Connect();
-    return "";
 }
 
 // (NO_FAIL: a daemon that is not running yet, or goes away, is waited for

@@ -38,8 +38,8 @@ public:
     LanAnnouncer(const LanAnnouncer&) = delete;
     LanAnnouncer& operator=(const LanAnnouncer&) = delete;
 
-    // Connects to the daemon (or keeps trying); "".
-    std::string Start();
+    // Connects to the daemon, or keeps trying (saying so once).
+    void Start();
 
     void AddDescriptors(std::vector<pollfd>& fds) override;
     int TimeoutMs() const override;

@@ -14,16 +14,11 @@
 #include <utility>
 
 #include "EventCounter.h"
+#include "SocketOption.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void SetOption(int fd, int level, int option)
-{
-    const int yes = 1;
-    setsockopt(fd, level, option, &yes, sizeof yes);  // (a socket without it still works)
-}
 
 }  // namespace
 

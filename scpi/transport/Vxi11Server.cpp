@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "ScpiServer.h"
+#include "SocketOption.h"
 #include "vxi11.h"
 
 namespace {
@@ -38,8 +39,6 @@ constexpr long kTermCharSet = 0x80;
 constexpr long kRequestCount = 0x01;
 constexpr long kTermCharSeen = 0x02;
 constexpr long kEnd = 0x04;
-
-constexpr std::size_t kReadChunk = 65536;
 
 using Accepted = RpcCall::Accepted;
 
@@ -114,12 +113,6 @@ std::string Success(const RpcCall& call, xdrproc_t routine, const Result& result
 std::string ErrorReply(const RpcCall& call, long error)
 {
     return Success(call, Xdr(xdr_Device_Error), Device_Error{error});
-}
-
-void SetOption(int fd, int level, int option)
-{
-    const int yes = 1;
-    setsockopt(fd, level, option, &yes, sizeof yes);  // (a socket without it still works)
 }
 
 }  // namespace
@@ -306,7 +299,7 @@ void Vxi11Server::Accept(int listenFd, Channel channel)
         // Out of descriptors or memory, the client stays queued: pause
         // rather than spin on a listening socket that stays readable.
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            m_acceptPausedUntil = Clock::now() + kAcceptPause;
+            m_acceptPausedUntil = Clock::now() + ScpiServer::kAcceptPause;
         }
         return;
     }
@@ -632,7 +625,7 @@ Vxi11Server::Outcome Vxi11Server::Read(Connection& connection, const RpcCall& ca
     std::string data;
     if (result.error == kNoError) {
         const std::string& answer = link->exchange->Answer();
-        std::size_t size = std::min<std::size_t>({p.requestSize, answer.size(), kReadChunk});
+        std::size_t size = std::min<std::size_t>({p.requestSize, answer.size(), kMostReadBytes});
         if ((p.flags & kTermCharSet) != 0) {
             if (const std::size_t at = answer.find(p.termChar); at < size) {
                 size = at + 1;

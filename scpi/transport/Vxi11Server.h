@@ -43,8 +43,6 @@ public:
     static constexpr std::size_t kMostWriteBytes = 65536;
     static constexpr std::size_t kMostReadBytes = 65536;
     static constexpr std::size_t kMostUnsentBytes = 2 * kMostReadBytes;
-    // How long taking connections pauses when no descriptor is left for one.
-    static constexpr std::chrono::seconds kAcceptPause{1};
 
     explicit Vxi11Server(ScpiInstrument& instrument);
     ~Vxi11Server() override;
