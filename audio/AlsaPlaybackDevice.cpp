@@ -160,15 +160,18 @@ void AlsaPlaybackDevice::Start(const char* frames, std::uint32_t bytes, std::uin
 }
 
 bool AlsaPlaybackDevice::Switch(const char* frames, std::uint32_t bytes, double fromCyclesPerSample,
-                                double toCyclesPerSample)
+                                double toCyclesPerSample, std::uint32_t repeatFrom)
 {
     const snd_pcm_uframes_t frameCount = bytes / m_format.nBlockAlign;
     const std::uint32_t epoch = m_state.PlayingEpoch();
-    if (frameCount == 0 || epoch == 0) {
+    const snd_pcm_uframes_t repeatFrame =
+        repeatFrom == kWholeLoop ? kWholeLoop : repeatFrom / m_format.nBlockAlign;
+    if (frameCount == 0 || epoch == 0 || (repeatFrom != kWholeLoop && repeatFrame >= frameCount)) {
         return false;
     }
-    auto asked = std::make_unique<LoopSwitch>(LoopSwitch{
-        frames, frameCount, fromCyclesPerSample, toCyclesPerSample, epoch, m_state.AskLoop()});
+    auto asked = std::make_unique<LoopSwitch>(LoopSwitch{frames, frameCount, fromCyclesPerSample,
+                                                         toCyclesPerSample, repeatFrame, epoch,
+                                                         m_state.AskLoop()});
     // (An older switch handed back untaken was never read: it is m_published
     // or older, and goes with it below.)
     m_asked.exchange(asked.get());
@@ -324,6 +327,8 @@ void AlsaPlaybackDevice::Play(std::uint32_t epoch)
         return;
     }
     m_position = 0;
+    m_repeatFrame = 0;
+    m_firstPass = false;
     // (A PCM closed by a reopening that was stopped is opened again below.)
     const int prepared = m_pcm == nullptr ? -ENODEV : snd_pcm_prepare(m_pcm);
     bool lost = false;
@@ -382,7 +387,7 @@ bool AlsaPlaybackDevice::Reopen(std::uint32_t epoch)
             ClosePcm();
             continue;
         }
-        m_position = 0;
+        m_position = m_repeatFrame;  // (a fired burst is not played again)
         m_state.CountReopen();
         return m_state.Change(epoch, OutputState::Reopening, OutputState::Playing);
     }
@@ -418,10 +423,13 @@ void AlsaPlaybackDevice::TakeSwitch(std::uint32_t epoch)
         position = static_cast<snd_pcm_uframes_t>(std::llround(phase / asked->toCyclesPerSample)) %
                    asked->frameCount;
     }
+    const bool triggered = asked->repeatFrame != kWholeLoop;
     m_loopData = asked->frames;
     m_loopFrames = asked->frameCount;
     m_loop = asked->loop;
-    m_position = position;
+    m_position = triggered ? 0 : position;
+    m_repeatFrame = triggered ? asked->repeatFrame : 0;
+    m_firstPass = triggered;
 }
 
 // Writes up to one period from the current position, never across the
@@ -445,11 +453,14 @@ bool AlsaPlaybackDevice::WriteChunk(std::uint32_t epoch)
         return Recover(epoch, static_cast<int>(written));
     }
     m_state.CountFrames(static_cast<std::uint64_t>(written));
-    m_state.LoopWritten(m_loop);
     m_position += static_cast<snd_pcm_uframes_t>(written);
     if (m_position == m_loopFrames) {
-        m_position = 0;
+        m_position = m_repeatFrame;
+        m_firstPass = false;
         --m_passesLeft;
+    }
+    if (!m_firstPass) {
+        m_state.LoopWritten(m_loop);
     }
     if (static_cast<snd_pcm_uframes_t>(written) < chunk) {
         return WaitForRoom(epoch);

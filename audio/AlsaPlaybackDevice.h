@@ -78,8 +78,11 @@ public:
     // Returns at once; from then on the thread never reads an older loop,
     // so the caller may rewrite or free it. False, and nothing changed,
     // when nothing plays.
+    // With `repeatFrom` (in bytes), the loop plays from its first frame
+    // instead and loops from there after its first pass (IWaveOut::Trigger).
+    static constexpr std::uint32_t kWholeLoop = 0xFFFFFFFF;
     bool Switch(const char* frames, std::uint32_t bytes, double fromCyclesPerSample,
-                double toCyclesPerSample);
+                double toCyclesPerSample, std::uint32_t repeatFrom = kWholeLoop);
     // Stops the loop; returns once the thread no longer reads the buffer.
     // The thread drops what the PCM still holds right afterwards.
     void Stop();
@@ -96,6 +99,7 @@ private:
         snd_pcm_uframes_t frameCount;
         double fromCyclesPerSample;
         double toCyclesPerSample;
+        snd_pcm_uframes_t repeatFrame;  // kWholeLoop: a switch, not a trigger
         std::uint32_t epoch;
         std::uint32_t loop;  // the state machine's number for it
     };
@@ -167,7 +171,9 @@ private:
     const char* m_loopData = nullptr;  // the caller's buffer: read only while m_reading
     snd_pcm_uframes_t m_loopFrames = 0;
     snd_pcm_uframes_t m_position = 0;
-    std::uint32_t m_loop = 0;  // the state machine's number of what m_loopData holds
+    snd_pcm_uframes_t m_repeatFrame = 0;  // where the loop starts again at its end
+    bool m_firstPass = false;             // a triggered loop not yet written through
+    std::uint32_t m_loop = 0;             // the state machine's number of what m_loopData holds
     std::uint32_t m_passesLeft = 0;
     // [0] the wake-up eventfd, then the PCM's own descriptors.
     std::array<pollfd, 8> m_pollFds{};

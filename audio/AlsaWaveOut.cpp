@@ -109,6 +109,16 @@ int AlsaWaveOut::Switch(WaveOutHandle handle, const char* frames, std::uint32_t 
                                                              : MMSYSERR_NOTSUPPORTED;
 }
 
+int AlsaWaveOut::Trigger(WaveOutHandle handle, const char* frames, std::uint32_t bytes,
+                         std::uint32_t repeatFrom)
+{
+    if (handle == nullptr) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    return DeviceOf(handle)->Switch(frames, bytes, 0.0, 0.0, repeatFrom) ? MMSYSERR_NOERROR
+                                                                         : MMSYSERR_NOTSUPPORTED;
+}
+
 int AlsaWaveOut::Reset(WaveOutHandle handle)
 {
     if (handle == nullptr) {

@@ -25,6 +25,8 @@ public:
     int Reset(WaveOutHandle handle) override;
     int UnprepareHeader(WaveOutHandle handle, WaveHeader* header) override;
     int Close(WaveOutHandle handle) override;
+    int Trigger(WaveOutHandle handle, const char* frames, std::uint32_t bytes,
+                std::uint32_t repeatFrom) override;
     int Switch(WaveOutHandle handle, const char* frames, std::uint32_t bytes, double from,
                double to) override;
 

@@ -34,6 +34,11 @@ public:
     {
         return m_target->Switch(handle, frames, bytes, from, to);
     }
+    int Trigger(WaveOutHandle handle, const char* frames, std::uint32_t bytes,
+                std::uint32_t repeatFrom) override
+    {
+        return m_target->Trigger(handle, frames, bytes, repeatFrom);
+    }
     int ChangeDescriptor() const override { return m_target->ChangeDescriptor(); }
     std::string FailureText(WaveOutHandle handle) const override
     {

@@ -71,6 +71,16 @@ public:
         return MMSYSERR_NOTSUPPORTED;
     }
 
+    // While a loop is written, plays the `bytes` bytes at `frames` from their
+    // first frame after what is queued, then loops them from byte
+    // `repeatFrom` on (a triggered burst: once, then its silence). The loop
+    // counts as written once its first pass is. Returns at once, as Switch.
+    virtual int Trigger(WaveOutHandle, const char* /*frames*/, std::uint32_t /*bytes*/,
+                        std::uint32_t /*repeatFrom*/)
+    {
+        return MMSYSERR_NOTSUPPORTED;
+    }
+
     // What the output of handle is doing; Stopped for no handle.
     static OutputStatus Status(WaveOutHandle handle)
     {

@@ -100,7 +100,7 @@ double CWaveGeneratorDialog::FrequencyFromText(const char* text)
 
 GeneratorSettings CWaveGeneratorDialog::Settings() const
 {
-    return {m_waveform, m_frequency, m_level, m_centredNoise};
+    return {m_waveform, m_frequency, m_level, m_centredNoise, m_shape};
 }
 
 SettingsOutcome CWaveGeneratorDialog::ApplySettings(GeneratorSettings settings, SettingsRoute route)
@@ -119,6 +119,7 @@ SettingsOutcome CWaveGeneratorDialog::StartWith(const GeneratorSettings& setting
     }
     m_level = settings.level;
     m_centredNoise = settings.centredNoise;
+    m_shape = settings.shape;
     if (!CorrectSettings(settings) || GenerateWaveform() == 1) {
         return SettingsOutcome::Refused;
     }
@@ -143,12 +144,14 @@ SettingsOutcome CWaveGeneratorDialog::ChangeTo(const GeneratorSettings& settings
         static_cast<GeneratorState&>(*this) = before;
         m_level = previous.level;
         m_centredNoise = previous.centredNoise;
+        m_shape = previous.shape;
         return SettingsOutcome::Refused;
     };
     if (!CorrectSettings(settings)) {
         return refuse();
     }
-    if (CheckWaveform(*this) == SynthesisResult::Refused) {
+    m_shape = settings.shape;
+    if (CheckWaveform(*this, m_shape) == SynthesisResult::Refused) {
         m_lastMessage = Message::Refusal;
         m_window.MessageBox(g_messageText);
         return refuse();
@@ -160,28 +163,66 @@ SettingsOutcome CWaveGeneratorDialog::ChangeTo(const GeneratorSettings& settings
         ShowStatus(g_messageText);
         return SettingsOutcome::Stored;
     }
-    return SwitchLoop(before);
+    return SwitchLoop(before, previous.shape);
+}
+
+// A waveform whose loop is whole cycles of one frequency: a switch from or
+// to it keeps the phase. Bursts and sweeps go on from the same sample.
+bool CWaveGeneratorDialog::PhaseContinuous(int waveform, const ShapeSettings& shape)
+{
+    return (waveform <= kPulse || waveform == kRamp || waveform == kArbitrary) && !shape.burst &&
+           !shape.sweep;
+}
+
+// The device plays a copy of what plays now (after a fired burst, just its
+// silence) while the sample buffer is made anew; false when it cannot.
+bool CWaveGeneratorDialog::HoldLoop(std::int32_t sampleCount)
+{
+    const std::int32_t from = static_cast<std::int32_t>(m_repeatFrom / 2);
+    m_hold.assign(g_sampleBuffer + from, g_sampleBuffer + sampleCount);
+    return m_device.Switch(m_waveOut, reinterpret_cast<const char*>(m_hold.data()),
+                           static_cast<std::uint32_t>(2 * m_hold.size()), 0.0,
+                           0.0) == MMSYSERR_NOERROR;
+}
+
+bool CWaveGeneratorDialog::FireTrigger()
+{
+    if (m_waveOut == nullptr || !m_shape.triggered || !(m_shape.burst || m_shape.sweep) ||
+        !HoldLoop(m_sampleCount)) {
+        return false;
+    }
+    const std::uint32_t flags = m_waveHeader.dwFlags;
+    m_fired = true;
+    GenerateWaveform();  // (the same settings: it cannot refuse)
+    m_fired = false;
+    m_waveHeader.dwFlags = flags;
+    // An endless burst plays on from its start; any other, once.
+    const bool endless = m_shape.burst && m_shape.burstCycles == 0;
+    m_repeatFrom =
+        endless ? 0 : 2 * static_cast<std::uint32_t>(m_sampleCount - kTriggerIdleSamples);
+    return m_device.Trigger(m_waveOut, m_waveHeader.lpData, m_waveHeader.dwBufferLength,
+                            m_repeatFrom) == MMSYSERR_NOERROR;
 }
 
 // The device plays a copy of the old loop while the new one is made in the
 // sample buffer, then the new one, phase-continuous between periodic
 // waveforms. Neither switch waits for the device: from the moment each
 // returns, the loop before it is no longer read.
-SettingsOutcome CWaveGeneratorDialog::SwitchLoop(const GeneratorState& before)
+SettingsOutcome CWaveGeneratorDialog::SwitchLoop(const GeneratorState& before,
+                                                 const ShapeSettings& beforeShape)
 {
-    const auto periodic = [](int waveform) { return waveform <= kPulse; };
-    m_hold.assign(g_sampleBuffer, g_sampleBuffer + before.m_sampleCount);
-    if (m_device.Switch(m_waveOut, reinterpret_cast<const char*>(m_hold.data()),
-                        m_waveHeader.dwBufferLength, 0.0, 0.0) != MMSYSERR_NOERROR) {
+    if (!HoldLoop(before.m_sampleCount)) {
         return StartWith(Settings());  // an output that cannot switch starts anew
     }
     // The header stays the one the device has queued, with a new length.
     const std::uint32_t flags = m_waveHeader.dwFlags;
     GenerateWaveform();  // (checked above: it cannot refuse)
     m_waveHeader.dwFlags = flags;
-    const double from = periodic(before.m_waveform) ? before.m_cyclesPerSample : 0.0;
-    const double to = periodic(m_waveform) ? m_cyclesPerSample : 0.0;
+    const double from =
+        PhaseContinuous(before.m_waveform, beforeShape) ? before.m_cyclesPerSample : 0.0;
+    const double to = PhaseContinuous(m_waveform, m_shape) ? m_cyclesPerSample : 0.0;
     m_device.Switch(m_waveOut, m_waveHeader.lpData, m_waveHeader.dwBufferLength, from, to);
+    m_repeatFrom = 0;
     const OutputState state = IWaveOut::Status(m_waveOut).state;
     if (state == OutputState::Lost || state == OutputState::Reopening) {
         OnOutputChange();  // the status line keeps saying so, under the new first line
@@ -372,7 +413,7 @@ double CWaveGeneratorDialog::SteppedFrequency(unsigned code)
 
 int CWaveGeneratorDialog::GenerateWaveform()
 {
-    if (SynthesizeWaveform(*this, g_noise) == SynthesisResult::Refused) {
+    if (SynthesizeWaveform(*this, m_shape, g_noise, m_fired) == SynthesisResult::Refused) {
         m_lastMessage = Message::Refusal;
         m_window.MessageBox(g_messageText);
         return 1;
@@ -382,6 +423,9 @@ int CWaveGeneratorDialog::GenerateWaveform()
         CentreNoise(g_sampleBuffer, count);
     }
     ScaleSamples(g_sampleBuffer, count, m_level);
+    if (m_shape.inverted) {
+        InvertSamples(g_sampleBuffer, count);
+    }
     m_description = g_messageText;
     ShowStatus(g_messageText);
     FillPlaybackRecords();
@@ -419,6 +463,7 @@ int CWaveGeneratorDialog::StartOutput()
         return 1;
     }
     m_loggedFailure.clear();
+    m_repeatFrom = 0;
     m_device.PrepareHeader(m_waveOut, &m_waveHeader);
     m_device.Write(m_waveOut, &m_waveHeader);
     return 0;

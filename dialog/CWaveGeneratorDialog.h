@@ -82,6 +82,13 @@ public:
     // and the instrument's settings beside the window's two.
     double m_level = 1.0;
     bool m_centredNoise = false;
+    ShapeSettings m_shape;
+
+    // A triggered burst or sweep, once now: the loop waiting for the
+    // trigger gives way to the burst or sweep, after which its silence
+    // loops until the next trigger. Not a triggered setting, nothing
+    // playing, or a device that cannot: false, nothing changed.
+    bool FireTrigger();
 
 protected:
     // The base dialog's OK: ends the modal loop with IDOK.
@@ -91,7 +98,9 @@ private:
     bool CorrectSettings(const GeneratorSettings& settings);
     SettingsOutcome StartWith(const GeneratorSettings& settings);
     SettingsOutcome ChangeTo(const GeneratorSettings& settings);
-    SettingsOutcome SwitchLoop(const GeneratorState& before);
+    SettingsOutcome SwitchLoop(const GeneratorState& before, const ShapeSettings& beforeShape);
+    static bool PhaseContinuous(int waveform, const ShapeSettings& shape);
+    bool HoldLoop(std::int32_t sampleCount);
     void ShowMessage(Message kind, const char* format, std::initializer_list<FormatArg> args = {});
     bool ShowCorrection(const char* format, std::initializer_list<FormatArg> args = {});
     void ShowFrequencyInBox();
@@ -104,6 +113,10 @@ private:
     std::string m_description;
     // The loop that plays while a new one is made in the sample buffer.
     std::vector<std::int16_t> m_hold;
+    // Where the loop playing now repeats from, in bytes: after a fired
+    // burst or sweep, 0 for any other.
+    std::uint32_t m_repeatFrom = 0;
+    bool m_fired = false;  // while a fired loop is made
     bool m_abandoned = false;
     bool m_opening = false;  // while StartOutput waits for the device
     // Lost or Reopening while the status line says so, otherwise Playing.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GeneratorState.h"
+#include "ShapeSettings.h"
 #include "WaveformSynthesis.h"
 
 // What a front end asks the generator to play. The window, the tool and the
@@ -13,6 +14,8 @@ struct GeneratorSettings {
     // The noises centred on zero (the same sequence, shifted) rather than
     // running from 0 to the top, as the window plays them.
     bool centredNoise = false;
+    // The instrument's and the tool's refinements; the window leaves them.
+    ShapeSettings shape;
 
     bool operator==(const GeneratorSettings&) const = default;
 };

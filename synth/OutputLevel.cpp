@@ -1,5 +1,6 @@
 #include "OutputLevel.h"
 
+#include <algorithm>
 #include <cmath>
 
 void ScaleSamples(std::int16_t* samples, std::size_t count, double level)
@@ -9,6 +10,13 @@ void ScaleSamples(std::int16_t* samples, std::size_t count, double level)
     }
     for (std::size_t i = 0; i < count; ++i) {
         samples[i] = static_cast<std::int16_t>(std::lround(samples[i] * level));
+    }
+}
+
+void InvertSamples(std::int16_t* samples, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        samples[i] = static_cast<std::int16_t>(-std::max<int>(samples[i], -32767));
     }
 }
 

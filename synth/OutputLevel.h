@@ -12,3 +12,6 @@ void ScaleSamples(std::int16_t* samples, std::size_t count, double level);
 // they centre on zero and a level scales them about it.
 inline constexpr std::int16_t kNoiseCentre = 16384;
 void CentreNoise(std::int16_t* samples, std::size_t count);
+
+// The other polarity: each sample negated (they stay within +-32767).
+void InvertSamples(std::int16_t* samples, std::size_t count);

@@ -6,6 +6,7 @@
 #include "MessageText.h"
 #include "NumberRules.h"
 #include "SampleBuffer.h"
+#include "ShapedSynthesis.h"
 #include "SineFill.h"
 #include "TextFormat.h"
 
@@ -236,6 +237,23 @@ SynthesisResult Synthesize(GeneratorState& state, NoiseGenerator& noise, bool fi
 SynthesisResult SynthesizeWaveform(GeneratorState& state, NoiseGenerator& noise)
 {
     return Synthesize(state, noise, true);
+}
+
+SynthesisResult SynthesizeWaveform(GeneratorState& state, const ShapeSettings& shape,
+                                   NoiseGenerator& noise, bool fired)
+{
+    if (UsesShaping(state.m_waveform, shape)) {
+        return SynthesizeShaped(state, shape, true, fired);
+    }
+    return Synthesize(state, noise, true);
+}
+
+SynthesisResult CheckWaveform(GeneratorState& state, const ShapeSettings& shape, bool fired)
+{
+    if (UsesShaping(state.m_waveform, shape)) {
+        return SynthesizeShaped(state, shape, false, fired);
+    }
+    return CheckWaveform(state);
 }
 
 SynthesisResult CheckWaveform(GeneratorState& state)

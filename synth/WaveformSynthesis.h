@@ -12,6 +12,10 @@ enum Waveform : int {
     kWhiteNoise = 4,
     kHeldWhiteNoise = 5,
     kSweepingSine = 6,
+    // The instrument's and the tool's, numbered far from the window's list:
+    // a list position past its end stays a waveform not yet defined.
+    kRamp = 100,
+    kArbitrary = 101,
 };
 
 enum class SynthesisResult { Ready, Refused };
@@ -25,6 +29,14 @@ SynthesisResult SynthesizeWaveform(GeneratorState& state, NoiseGenerator& noise)
 // The same checks, refusals, counts and status text, without filling the
 // buffer or drawing noise: what a setting costs before anything plays.
 SynthesisResult CheckWaveform(GeneratorState& state);
+// The same, for a waveform with the instrument's shape settings: the
+// window's synthesis while they are its own, the shaped one otherwise. A
+// triggered burst or sweep is made `fired` or waiting (see ShapedSynthesis.h).
+struct ShapeSettings;
+SynthesisResult SynthesizeWaveform(GeneratorState& state, const ShapeSettings& shape,
+                                   NoiseGenerator& noise, bool fired = false);
+SynthesisResult CheckWaveform(GeneratorState& state, const ShapeSettings& shape,
+                              bool fired = false);
 
 // The length in samples of one sweep of the sweeping sine: 100 cycles of its
 // lowest frequency, twice over.
