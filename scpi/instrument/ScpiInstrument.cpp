@@ -82,14 +82,6 @@ std::string Quoted(std::string_view text, std::size_t most = std::string::npos)
 // (Answers are made as whole strings, never assigned from a short literal:
 // GCC 12 warns falsely about that at -O3, -Wrestrict.)
 
-// NR3, as the frequency has always been answered.
-std::string Number(double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.10E", value);
-    return text;
-}
-
 int EventBitOf(int code)
 {
     if (code <= -400) {
@@ -131,10 +123,10 @@ void ScpiInstrument::AddRegisterHeaders(std::vector<Header>& table, const std::s
     table.push_back({ParseHeaderPattern(name + "[:EVENt]"), nullptr, [=](I& i, C c, A a) {
                          const int event = (i.*reg).event;
                          (i.*reg).event = 0;
-                         return i.TakesNone(c) && number(a, event);
+                         return i.m_read.TakesNone(c) && number(a, event);
                      }});
     table.push_back({ParseHeaderPattern(name + ":CONDition"), nullptr, [=](I& i, C c, A a) {
-                         return i.TakesNone(c) && number(a, (i.*reg).condition);
+                         return i.m_read.TakesNone(c) && number(a, (i.*reg).condition);
                      }});
     for (const auto& entry : {std::pair{":ENABle", &StatusRegister::enable},
                               std::pair{":PTRansition", &StatusRegister::positive},
@@ -144,7 +136,7 @@ void ScpiInstrument::AddRegisterHeaders(std::vector<Header>& table, const std::s
         table.push_back(
             {ParseHeaderPattern(name + field),
              [=](I& i, C c) { return i.SetEnable(c, (i.*reg).*mask); },
-             [=](I& i, C c, A a) { return i.TakesNone(c) && number(a, (i.*reg).*mask); }});
+             [=](I& i, C c, A a) { return i.m_read.TakesNone(c) && number(a, (i.*reg).*mask); }});
     }
 }
 
@@ -227,7 +219,8 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
 
 ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp,
                                std::string serial)
-    : m_dialog(m_window, device, ticks),
+    : m_read([this](int code, const std::string& detail) { Queue(code, detail); }),
+      m_dialog(m_window, device, ticks),
       m_fullScale(fullScaleVpp),
       m_serial(std::move(serial)),
       m_amplitude(fullScaleVpp)
@@ -403,7 +396,7 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
         m_eventStatus = 0;
     } else if (name == "ESE" || name == "SRE") {
         int& enable = name == "ESE" ? m_eventEnable : m_serviceEnable;
-        if (!query && !ReadInteger(command.parameters.front(), 255, enable)) {
+        if (!query && !m_read.ReadInteger(command.parameters.front(), 255, enable)) {
             return false;
         }
         if (name == "SRE") {
@@ -423,87 +416,9 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
     return true;
 }
 
-// Exactly one parameter; otherwise false, with its error queued.
-bool ScpiInstrument::TakesOne(const ScpiCommand& command)
-{
-    if (command.parameters.size() == 1) {
-        return true;
-    }
-    Queue(command.parameters.empty() ? scpi::kMissingParameter : scpi::kParameterNotAllowed);
-    return false;
-}
-
-bool ScpiInstrument::TakesNone(const ScpiCommand& command)
-{
-    if (command.parameters.empty()) {
-        return true;
-    }
-    Queue(scpi::kParameterNotAllowed);
-    return false;
-}
-
-// A value that is no number where one belongs is an illegal value; any
-// other reading error stands as it is.
-void ScpiInstrument::QueueValueError(int error, const std::string& detail)
-{
-    Queue(error == scpi::kDataTypeError ? scpi::kIllegalParameterValue : error, detail);
-}
-
-// ON, OFF, or a number that is ON when it rounds to anything but 0.
-bool ScpiInstrument::ReadBoolean(const std::string& text, bool& value)
-{
-    if (Is(text, "ON") || Is(text, "OFF")) {
-        value = Is(text, "ON");
-        return true;
-    }
-    double number = 0.0;
-    if (const int error = ParseNumber(text, number); error != 0 || std::isnan(number)) {
-        QueueValueError(error, "not ON, OFF or a number: " + text);
-        return false;
-    }
-    value = std::round(number) != 0.0;
-    return true;
-}
-
-// A number rounded to an integer from 0 to `most`, as IEEE 488.2 reads NRf.
-bool ScpiInstrument::ReadInteger(const std::string& text, int most, int& value)
-{
-    double number = 0.0;
-    if (const int error = ParseNumber(text, number); error != 0) {
-        Queue(error, text);
-        return false;
-    }
-    number = std::round(number);
-    if (!(number >= 0.0 && number <= most)) {
-        Queue(scpi::kDataOutOfRange, text + " is not 0 to " + std::to_string(most));
-        return false;
-    }
-    value = static_cast<int>(number);
-    return true;
-}
-
-// A query's optional MINimum, MAXimum or DEFault: that value in `value`,
-// or nothing asked (value untouched).
-bool ScpiInstrument::ReadLimitQuery(const ScpiCommand& command, Limits limits, double& value)
-{
-    if (command.parameters.empty()) {
-        return true;
-    }
-    const std::string& text = command.parameters.front();
-    if (command.parameters.size() > 1 ||
-        !(Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault"))) {
-        Queue(scpi::kParameterNotAllowed, text);
-        return false;
-    }
-    value = Is(text, "MINimum")   ? limits.least
-            : Is(text, "MAXimum") ? limits.most
-                                  : limits.byDefault;
-    return true;
-}
-
 bool ScpiInstrument::SetFunction(const ScpiCommand& command)
 {
-    if (!TakesOne(command)) {
+    if (!m_read.TakesOne(command)) {
         return false;
     }
     for (int row = 0; row < kWaveformCount; ++row) {
@@ -536,7 +451,7 @@ bool ScpiInstrument::SetFunction(const ScpiCommand& command)
 
 bool ScpiInstrument::AskFunction(const ScpiCommand& command, std::string& answer)
 {
-    if (!TakesNone(command)) {
+    if (!m_read.TakesNone(command)) {
         return false;
     }
     answer = ShortForm(kFunctions[m_dialog.m_waveform]);
@@ -545,7 +460,7 @@ bool ScpiInstrument::AskFunction(const ScpiCommand& command, std::string& answer
 
 bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
 {
-    if (!TakesOne(command)) {
+    if (!m_read.TakesOne(command)) {
         return false;
     }
     const std::string& text = command.parameters.front();
@@ -577,12 +492,12 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
 bool ScpiInstrument::AskFrequency(const ScpiCommand& command, std::string& answer)
 {
     double hertz = m_dialog.m_frequency;
-    if (!ReadLimitQuery(command,
-                        {m_dialog.m_minFrequency, m_dialog.m_maxFrequency, kDefaultFrequency},
-                        hertz)) {
+    if (!m_read.ReadLimitQuery(
+            command, {m_dialog.m_minFrequency, m_dialog.m_maxFrequency, kDefaultFrequency},
+            hertz)) {
         return false;
     }
-    answer = Number(hertz);
+    answer = ScpiNumber(hertz);
     return true;
 }
 
@@ -600,7 +515,7 @@ double ScpiInstrument::LevelFor(double vpp, int waveform) const
 
 bool ScpiInstrument::SetAmplitude(const ScpiCommand& command)
 {
-    if (!TakesOne(command)) {
+    if (!m_read.TakesOne(command)) {
         return false;
     }
     const std::string& text = command.parameters.front();
@@ -611,15 +526,16 @@ bool ScpiInstrument::SetAmplitude(const ScpiCommand& command)
     if (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault")) {
         vpp = Is(text, "MINimum") ? most * kLeastLevel : most;
     } else if (const int error = ParseNumber(text, vpp, {{"V", 1.0}, {"MV", 1e-3}}); error != 0) {
-        QueueValueError(error, "not an amplitude: " + text);
+        m_read.QueueValueError(error, "not an amplitude: " + text);
         return false;
     } else {
         vpp *= unit;
     }
     // (A relative tolerance, so that MAX read back in VRMS is MAX again.)
     if (!(vpp >= most * kLeastLevel * (1 - 1e-12) && vpp <= most * (1 + 1e-12))) {
-        Queue(scpi::kDataOutOfRange, "the amplitude is " + Number(most * kLeastLevel / unit) +
-                                         " to " + Number(most / unit) + (m_rms ? " VRMS" : " VPP"));
+        Queue(scpi::kDataOutOfRange, "the amplitude is " + ScpiNumber(most * kLeastLevel / unit) +
+                                         " to " + ScpiNumber(most / unit) +
+                                         (m_rms ? " VRMS" : " VPP"));
         return false;
     }
     vpp = std::min(vpp, most);
@@ -638,16 +554,16 @@ bool ScpiInstrument::AskAmplitude(const ScpiCommand& command, std::string& answe
 {
     const double most = MostAmplitude(m_dialog.m_waveform);
     double vpp = m_amplitude;
-    if (!ReadLimitQuery(command, {most * kLeastLevel, most, most}, vpp)) {
+    if (!m_read.ReadLimitQuery(command, {most * kLeastLevel, most, most}, vpp)) {
         return false;
     }
-    answer = Number(m_rms ? vpp / kPeakToRms[m_dialog.m_waveform] : vpp);
+    answer = ScpiNumber(m_rms ? vpp / kPeakToRms[m_dialog.m_waveform] : vpp);
     return true;
 }
 
 bool ScpiInstrument::SetUnit(const ScpiCommand& command)
 {
-    if (!TakesOne(command)) {
+    if (!m_read.TakesOne(command)) {
         return false;
     }
     const std::string& text = command.parameters.front();
@@ -661,7 +577,7 @@ bool ScpiInstrument::SetUnit(const ScpiCommand& command)
 
 bool ScpiInstrument::AskUnit(const ScpiCommand& command, std::string& answer)
 {
-    if (!TakesNone(command)) {
+    if (!m_read.TakesNone(command)) {
         return false;
     }
     answer = std::string(m_rms ? "VRMS" : "VPP");
@@ -671,7 +587,7 @@ bool ScpiInstrument::AskUnit(const ScpiCommand& command, std::string& answer)
 // The output is AC-coupled: no offset but 0.
 bool ScpiInstrument::SetOffset(const ScpiCommand& command)
 {
-    if (!TakesOne(command)) {
+    if (!m_read.TakesOne(command)) {
         return false;
     }
     const std::string& text = command.parameters.front();
@@ -680,7 +596,7 @@ bool ScpiInstrument::SetOffset(const ScpiCommand& command)
         return true;
     }
     if (const int error = ParseNumber(text, volts, {{"V", 1.0}, {"MV", 1e-3}}); error != 0) {
-        QueueValueError(error, "not an offset: " + text);
+        m_read.QueueValueError(error, "not an offset: " + text);
         return false;
     }
     if (volts != 0.0) {
@@ -693,26 +609,26 @@ bool ScpiInstrument::SetOffset(const ScpiCommand& command)
 bool ScpiInstrument::AskOffset(const ScpiCommand& command, std::string& answer)
 {
     double volts = 0.0;
-    if (!ReadLimitQuery(command, {0.0, 0.0, 0.0}, volts)) {
+    if (!m_read.ReadLimitQuery(command, {0.0, 0.0, 0.0}, volts)) {
         return false;
     }
-    answer = Number(volts);
+    answer = ScpiNumber(volts);
     return true;
 }
 
 bool ScpiInstrument::AskRange(const ScpiCommand& command, std::string& answer)
 {
-    if (!TakesNone(command)) {
+    if (!m_read.TakesNone(command)) {
         return false;
     }
-    answer = Number(m_fullScale);
+    answer = ScpiNumber(m_fullScale);
     return true;
 }
 
 bool ScpiInstrument::SetOutput(const ScpiCommand& command)
 {
     bool on = false;
-    if (!TakesOne(command) || !ReadBoolean(command.parameters.front(), on)) {
+    if (!m_read.TakesOne(command) || !m_read.ReadBoolean(command.parameters.front(), on)) {
         return false;
     }
     if (on == m_on && (!on || m_dialog.m_waveOut != nullptr)) {
@@ -730,7 +646,7 @@ bool ScpiInstrument::SetOutput(const ScpiCommand& command)
 
 bool ScpiInstrument::AskOutput(const ScpiCommand& command, std::string& answer)
 {
-    if (!TakesNone(command)) {
+    if (!m_read.TakesNone(command)) {
         return false;
     }
     answer = std::to_string(m_on ? 1 : 0);
@@ -741,7 +657,7 @@ bool ScpiInstrument::AskOutput(const ScpiCommand& command, std::string& answer)
 // the level is the sound card's whatever it is.
 bool ScpiInstrument::SetLoad(const ScpiCommand& command)
 {
-    if (!TakesOne(command)) {
+    if (!m_read.TakesOne(command)) {
         return false;
     }
     const std::string& text = command.parameters.front();
@@ -753,7 +669,7 @@ bool ScpiInstrument::SetLoad(const ScpiCommand& command)
                                      : kDefaultLoad;
     } else if (const int error = ParseNumber(text, ohms, {{"OHM", 1.0}, {"KOHM", 1e3}});
                error != 0) {
-        QueueValueError(error, "not a load: " + text);
+        m_read.QueueValueError(error, "not a load: " + text);
         return false;
     } else if (!(ohms >= kLeastLoad && ohms <= kMostLoad)) {
         Queue(scpi::kDataOutOfRange, "the load is 1 to 10000 ohms, or INFinity");
@@ -766,10 +682,10 @@ bool ScpiInstrument::SetLoad(const ScpiCommand& command)
 bool ScpiInstrument::AskLoad(const ScpiCommand& command, std::string& answer)
 {
     double ohms = m_load;
-    if (!ReadLimitQuery(command, {kLeastLoad, kMostLoad, kDefaultLoad}, ohms)) {
+    if (!m_read.ReadLimitQuery(command, {kLeastLoad, kMostLoad, kDefaultLoad}, ohms)) {
         return false;
     }
-    answer = Number(ohms);
+    answer = ScpiNumber(ohms);
     return true;
 }
 
@@ -805,17 +721,18 @@ bool ScpiInstrument::Apply(const ScpiCommand& command, int function)
 
 bool ScpiInstrument::AskApply(const ScpiCommand& command, std::string& answer)
 {
-    if (!TakesNone(command)) {
+    if (!m_read.TakesNone(command)) {
         return false;
     }
-    answer = Quoted(ShortForm(kFunctions[m_dialog.m_waveform]) + " " +
-                    Number(m_dialog.m_frequency) + "," + Number(m_amplitude) + "," + Number(0.0));
+    answer =
+        Quoted(ShortForm(kFunctions[m_dialog.m_waveform]) + " " + ScpiNumber(m_dialog.m_frequency) +
+               "," + ScpiNumber(m_amplitude) + "," + ScpiNumber(0.0));
     return true;
 }
 
 bool ScpiInstrument::AskError(const ScpiCommand& command, std::string& answer, bool codeOnly)
 {
-    if (!TakesNone(command)) {
+    if (!m_read.TakesNone(command)) {
         return false;
     }
     answer = NextError(codeOnly);
@@ -825,7 +742,7 @@ bool ScpiInstrument::AskError(const ScpiCommand& command, std::string& answer, b
 // The whole queue, oldest first, read and cleared ("0,..." when empty).
 bool ScpiInstrument::AskAllErrors(const ScpiCommand& command, std::string& answer, bool codeOnly)
 {
-    if (!TakesNone(command)) {
+    if (!m_read.TakesNone(command)) {
         return false;
     }
     answer = NextError(codeOnly);
@@ -838,7 +755,7 @@ bool ScpiInstrument::AskAllErrors(const ScpiCommand& command, std::string& answe
 
 bool ScpiInstrument::AskErrorCount(const ScpiCommand& command, std::string& answer)
 {
-    if (!TakesNone(command)) {
+    if (!m_read.TakesNone(command)) {
         return false;
     }
     answer = std::to_string(m_errors.size());
@@ -847,7 +764,7 @@ bool ScpiInstrument::AskErrorCount(const ScpiCommand& command, std::string& answ
 
 bool ScpiInstrument::AskVersion(const ScpiCommand& command, std::string& answer)
 {
-    if (!TakesNone(command)) {
+    if (!m_read.TakesNone(command)) {
         return false;
     }
     answer = std::string("1999.0");
@@ -856,7 +773,7 @@ bool ScpiInstrument::AskVersion(const ScpiCommand& command, std::string& answer)
 
 bool ScpiInstrument::AskStatusLine(const ScpiCommand& command, std::string& answer)
 {
-    if (!TakesNone(command)) {
+    if (!m_read.TakesNone(command)) {
         return false;
     }
     answer = Quoted(m_window.m_statusText);
@@ -866,7 +783,8 @@ bool ScpiInstrument::AskStatusLine(const ScpiCommand& command, std::string& answ
 bool ScpiInstrument::SetEnable(const ScpiCommand& command, int& enable)
 {
     int value = 0;
-    if (!TakesOne(command) || !ReadInteger(command.parameters.front(), kMostEnable, value)) {
+    if (!m_read.TakesOne(command) ||
+        !m_read.ReadInteger(command.parameters.front(), kMostEnable, value)) {
         return false;
     }
     enable = value & kRegisterBits;
@@ -876,7 +794,7 @@ bool ScpiInstrument::SetEnable(const ScpiCommand& command, int& enable)
 // SCPI's preset: the enable registers as after power-on.
 bool ScpiInstrument::Preset(const ScpiCommand& command)
 {
-    if (!TakesNone(command)) {
+    if (!m_read.TakesNone(command)) {
         return false;
     }
     for (StatusRegister* reg : {&m_operation, &m_questionable}) {

@@ -12,6 +12,7 @@
 #include "ConsoleDialogWindow.h"
 #include "ITickSource.h"
 #include "IWaveOut.h"
+#include "ParameterReader.h"
 #include "ScpiParser.h"
 
 // One client's place in the command tree (a command without a leading ":"
@@ -134,17 +135,6 @@ private:
     bool SetEnable(const ScpiCommand& command, int& enable);
     bool Preset(const ScpiCommand& command);
 
-    // Reading parameters; each queues its error and returns false.
-    bool TakesOne(const ScpiCommand& command);
-    bool TakesNone(const ScpiCommand& command);
-    void QueueValueError(int error, const std::string& detail);
-    bool ReadBoolean(const std::string& text, bool& value);
-    bool ReadInteger(const std::string& text, int most, int& value);
-    struct Limits {
-        double least, most, byDefault;
-    };
-    bool ReadLimitQuery(const ScpiCommand& command, Limits limits, double& value);
-
     bool SoundAtDevice() const;
     bool RunMessage(ScpiSession& session, std::string& response);
     void Reset();
@@ -155,6 +145,7 @@ private:
     double MostAmplitude(int waveform) const;
     double LevelFor(double vpp, int waveform) const;
 
+    ParameterReader m_read;
     ConsoleDialogWindow m_window;
     CWaveGeneratorDialog m_dialog;
     const double m_fullScale;
