@@ -185,6 +185,14 @@ bool CWaveGeneratorDialog::HoldLoop(std::int32_t sampleCount)
                            0.0) == MMSYSERR_NOERROR;
 }
 
+int CWaveGeneratorDialog::GenerateFiredWaveform()
+{
+    m_fired = true;
+    const int result = GenerateWaveform();
+    m_fired = false;
+    return result;
+}
+
 bool CWaveGeneratorDialog::FireTrigger()
 {
     if (m_waveOut == nullptr || !m_shape.triggered || !(m_shape.burst || m_shape.sweep) ||
@@ -192,9 +200,7 @@ bool CWaveGeneratorDialog::FireTrigger()
         return false;
     }
     const std::uint32_t flags = m_waveHeader.dwFlags;
-    m_fired = true;
-    GenerateWaveform();  // (the same settings: it cannot refuse)
-    m_fired = false;
+    GenerateFiredWaveform();  // (the same settings: it cannot refuse)
     m_waveHeader.dwFlags = flags;
     // An endless burst plays on from its start; any other, once.
     const bool endless = m_shape.burst && m_shape.burstCycles == 0;

@@ -89,6 +89,8 @@ public:
     // loops until the next trigger. Not a triggered setting, nothing
     // playing, or a device that cannot: false, nothing changed.
     bool FireTrigger();
+    // The loop a trigger fires, made in the sample buffer (a file of it).
+    int GenerateFiredWaveform();
 
 protected:
     // The base dialog's OK: ends the modal loop with IDOK.

@@ -10,12 +10,14 @@
 #include <map>
 
 #include "WaveformNames.h"
+#include "WaveformSynthesis.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "Usage: wavegen-render [-w NAME] [-f TEXT] [--level LEVEL] [--centred-noise]\n"
-    "                      [-o FILE [--raw] [-n N]] [-p [SECONDS] [-D PCM]]\n"
+    "                      [SHAPE OPTIONS] [-o FILE [--raw] [-n N]]\n"
+    "                      [-p [SECONDS] [-D PCM]]\n"
     "       wavegen-render -L | -V | -h\n";
 
 // Wrapped at 80 columns.
@@ -35,6 +37,29 @@ constexpr const char* kHelp =
     "                        as the window plays it\n"
     "      --centred-noise   the noises centred on zero, as the instrument plays\n"
     "                        them (default: from 0 up, as the window plays them)\n"
+    "\n"
+    "Shape options, the instrument's settings beyond the window's (the samples\n"
+    "equal what wavegen-scpi plays with the same settings):\n"
+    "  -w ramp, -w arb       the ramp, and an arbitrary waveform (with --arb)\n"
+    "      --symmetry PCT    ramp: percent of the period it rises (default 100)\n"
+    "      --duty PCT        square: percent of the period it is high (default 50)\n"
+    "      --width SECONDS   pulse: its width between the half-height points\n"
+    "                        (default a hundredth of the period)\n"
+    "      --edge SECONDS    pulse: each edge's time (default one sample, a step)\n"
+    "      --phase DEG       the phase against the start, -360 to 360 (default 0)\n"
+    "      --invert          the other polarity\n"
+    "      --burst N|inf     bursts of N cycles (inf: endless, with --triggered)\n"
+    "      --burst-period S  seconds from one burst to the next (default 0.01)\n"
+    "      --burst-phase DEG the phase each burst starts at (default 0)\n"
+    "      --sweep START:STOP  sweep from START to STOP hertz, again and again\n"
+    "      --sweep-time S    seconds one sweep takes (default 1)\n"
+    "      --log-sweep       equal ratios in equal times (default: linear)\n"
+    "      --triggered       one triggered burst or sweep, then the 0.1 s of\n"
+    "                        silence it loops until the next trigger\n"
+    "      --arb FILE        one period of points from -1 to 1, one a line,\n"
+    "                        joined by straight lines; a FILE whose name ends in\n"
+    "                        .raw holds 16-bit little-endian codes (32767 is 1)\n"
+    "\n"
     "  -o, --output FILE     write a 16-bit mono 48000 Hz WAV file; - is standard\n"
     "                        output\n"
     "      --raw             with -o: bare little-endian signed 16-bit samples\n"
@@ -75,10 +100,15 @@ std::string NameList()
     return list;
 }
 
-// A list position or a waveform's name in any case.
+// A list position or a waveform's name in any case; the instrument's
+// ramp and arbitrary waveform by name.
 std::string ParseWaveform(const std::string& text, int& waveform)
 {
     const std::string name = Lower(text);
+    if (name == "ramp" || name == "arb") {
+        waveform = name == "ramp" ? Waveform::kRamp : Waveform::kArbitrary;
+        return {};
+    }
     for (int i = 0; i < kWaveformCount; ++i) {
         if (name == kWaveformNames[i].commandLine) {
             waveform = i;
@@ -90,7 +120,7 @@ std::string ParseWaveform(const std::string& text, int& waveform)
     if (text.empty() || error != std::errc() || stop != end || waveform < 0 ||
         waveform >= kWaveformCount) {
         return "-w/--waveform: not a position 0 to " + std::to_string(kWaveformCount - 1) +
-               " or one of " + NameList() + ": " + text;
+               " or one of " + NameList() + ", ramp, arb: " + text;
     }
     return {};
 }
@@ -125,7 +155,128 @@ bool LooksLikeSeconds(const char* text)
                                (text[0] == '.' && text[1] != '\0'));
 }
 
-enum : int { kRaw = 1000, kLevel, kCentredNoise };
+enum : int {
+    kRaw = 1000,
+    kLevel,
+    kCentredNoise,
+    kSymmetry,
+    kDuty,
+    kWidth,
+    kEdge,
+    kPhase,
+    kInvert,
+    kBurst,
+    kBurstPeriod,
+    kBurstPhase,
+    kSweep,
+    kSweepTime,
+    kLogSweep,
+    kTriggered,
+    kArbitraryFile,
+};
+
+// A number in the C locale's notation, from `least` to `most`.
+std::string ParseBetween(const char* name, const std::string& text, double least, double most,
+                         double& value)
+{
+    const char* end = text.data() + text.size();
+    double number = 0.0;
+    const auto [stop, error] = std::from_chars(text.data(), end, number);
+    if (text.empty() || error != std::errc() || stop != end || !(number >= least) ||
+        !(number <= most)) {
+        char range[96];
+        std::snprintf(range, sizeof range, "a number from %g to %g", least, most);
+        return std::string(name) + ": not " + range + ": " + text;
+    }
+    value = number;
+    return {};
+}
+
+constexpr double kMostSeconds = 1000.0;
+
+// N cycles, or "inf" for a burst that plays on once triggered.
+std::string ParseBurst(const std::string& text, ShapeSettings& shape)
+{
+    shape.burst = true;
+    if (Lower(text) == "inf") {
+        shape.burstCycles = 0;
+        return {};
+    }
+    double cycles = 0.0;
+    std::string reason = ParseBetween("--burst", text, 1.0, 100000.0, cycles);
+    if (reason.empty() && cycles != std::trunc(cycles)) {
+        reason = "--burst: not a whole number of cycles: " + text;
+    }
+    shape.burstCycles = static_cast<std::int32_t>(cycles);
+    return reason;
+}
+
+// START:STOP in hertz.
+std::string ParseSweep(const std::string& text, ShapeSettings& shape)
+{
+    const std::size_t colon = text.find(':');
+    shape.sweep = true;
+    if (colon == std::string::npos) {
+        return "--sweep: not START:STOP in hertz: " + text;
+    }
+    std::string reason =
+        ParseBetween("--sweep", text.substr(0, colon), 1e-3, 1e6, shape.sweepStart);
+    return reason.empty()
+               ? ParseBetween("--sweep", text.substr(colon + 1), 1e-3, 1e6, shape.sweepStop)
+               : reason;
+}
+
+// The options of the instrument's settings; false for any other.
+bool ParseShapeOption(int code, const char* value, RenderOptions& options, std::string& reason)
+{
+    ShapeSettings& shape = options.shape;
+    switch (code) {
+    case kSymmetry:
+        reason = ParseBetween("--symmetry", value, 0.0, 100.0, shape.symmetry);
+        return true;
+    case kDuty:
+        reason = ParseBetween("--duty", value, 1e-9, 100.0 - 1e-9, shape.dutyCycle);
+        return true;
+    case kWidth:
+        reason = ParseBetween("--width", value, 1e-9, kMostSeconds, shape.pulseWidth);
+        return true;
+    case kEdge:
+        reason = ParseBetween("--edge", value, 1e-9, kMostSeconds, shape.pulseEdge);
+        return true;
+    case kPhase:
+        reason = ParseBetween("--phase", value, -360.0, 360.0, shape.phase);
+        return true;
+    case kInvert:
+        shape.inverted = true;
+        return true;
+    case kBurst:
+        reason = ParseBurst(value, shape);
+        return true;
+    case kBurstPeriod:
+        reason = ParseBetween("--burst-period", value, 1e-3, kMostSeconds, shape.burstPeriod);
+        return true;
+    case kBurstPhase:
+        reason = ParseBetween("--burst-phase", value, -360.0, 360.0, shape.burstPhase);
+        return true;
+    case kSweep:
+        reason = ParseSweep(value, shape);
+        return true;
+    case kSweepTime:
+        reason = ParseBetween("--sweep-time", value, 1e-3, kMostSeconds, shape.sweepTime);
+        return true;
+    case kLogSweep:
+        shape.logSweep = true;
+        return true;
+    case kTriggered:
+        shape.triggered = true;
+        return true;
+    case kArbitraryFile:
+        options.arbitraryFile = value;
+        return true;
+    default:
+        return false;
+    }
+}
 
 // A share of full scale (0 < share <= 1), or decibels below it ("-6dB").
 std::string ParseLevel(const std::string& text, double& level)
@@ -155,6 +306,20 @@ constexpr option kLongOptions[] = {
     {"raw", no_argument, nullptr, kRaw},
     {"level", required_argument, nullptr, kLevel},
     {"centred-noise", no_argument, nullptr, kCentredNoise},
+    {"symmetry", required_argument, nullptr, kSymmetry},
+    {"duty", required_argument, nullptr, kDuty},
+    {"width", required_argument, nullptr, kWidth},
+    {"edge", required_argument, nullptr, kEdge},
+    {"phase", required_argument, nullptr, kPhase},
+    {"invert", no_argument, nullptr, kInvert},
+    {"burst", required_argument, nullptr, kBurst},
+    {"burst-period", required_argument, nullptr, kBurstPeriod},
+    {"burst-phase", required_argument, nullptr, kBurstPhase},
+    {"sweep", required_argument, nullptr, kSweep},
+    {"sweep-time", required_argument, nullptr, kSweepTime},
+    {"log-sweep", no_argument, nullptr, kLogSweep},
+    {"triggered", no_argument, nullptr, kTriggered},
+    {"arb", required_argument, nullptr, kArbitraryFile},
     {"repeat", required_argument, nullptr, 'n'},
     {"play", optional_argument, nullptr, 'p'},
     {"device", required_argument, nullptr, 'D'},
@@ -188,6 +353,23 @@ std::string CheckCombination(const RenderOptions& options, const std::map<int, i
     }
     if (given.contains('D') && !options.play) {
         return "-D/--device names the PCM that -p plays on; give -p too";
+    }
+    for (const int needsBurst : {int{kBurstPeriod}, int{kBurstPhase}}) {
+        if (given.contains(needsBurst) && !given.contains(kBurst)) {
+            return OptionName(needsBurst) + " shapes a burst; give --burst N too";
+        }
+    }
+    if ((given.contains(kSweepTime) || given.contains(kLogSweep)) && !given.contains(kSweep)) {
+        return OptionName(given.contains(kSweepTime) ? kSweepTime : kLogSweep) +
+               " shapes a sweep; give --sweep START:STOP too";
+    }
+    if (given.contains(kTriggered) && !given.contains(kBurst) && !given.contains(kSweep)) {
+        return "--triggered fires a burst or a sweep; give --burst or --sweep too";
+    }
+    if (given.contains(kArbitraryFile) != (options.waveform == kArbitrary)) {
+        return given.contains(kArbitraryFile)
+                   ? "--arb FILE gives the points of -w arb; give it too"
+                   : "-w arb plays the points of --arb FILE; give it too";
     }
     return {};
 }
@@ -225,6 +407,9 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options)
         const char* value = optarg;
         if (code == 'p' && value == nullptr && optind < argc && LooksLikeSeconds(argv[optind])) {
             value = argv[optind++];
+        }
+        if (ParseShapeOption(code, value, options, reason)) {
+            continue;
         }
         switch (code) {
         case 'w':

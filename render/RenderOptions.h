@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "ShapeSettings.h"
+
 // What wavegen-render was asked to do.
 struct RenderOptions {
     int waveform = 0;
@@ -14,6 +16,8 @@ struct RenderOptions {
     std::string device = "default";
     double level = 1.0;         // of full scale: 1 leaves every sample as it is
     bool centredNoise = false;  // the noises about 0, as the instrument plays them
+    ShapeSettings shape;        // the instrument's settings beyond the window's
+    std::string arbitraryFile;  // --arb: the points, one a line, or raw codes (.raw)
     bool listDevices = false;
     bool printVersion = false;
     bool printHelp = false;

@@ -13,6 +13,7 @@
 
 #include "AlsaDeviceNames.h"
 #include "AlsaWaveOut.h"
+#include "ArbitraryFile.h"
 #include "CWaveGeneratorDialog.h"
 #include "ConsoleDialogWindow.h"
 #include "DeferredWaveOut.h"
@@ -257,8 +258,21 @@ int main(int argc, char** argv)
     settings.frequency = CWaveGeneratorDialog::FrequencyFromText(options.frequency.c_str());
     settings.level = options.level;
     settings.centredNoise = options.centredNoise;
+    settings.shape = options.shape;
+    if (!options.arbitraryFile.empty()) {
+        std::vector<double> points;
+        if (const std::string reason = ReadArbitraryFile(options.arbitraryFile, points);
+            !reason.empty()) {
+            PrintLine("wavegen-render: --arb: " + reason);
+            return kEndedEarly;
+        }
+        settings.shape.points = std::make_shared<const std::vector<double>>(std::move(points));
+    }
     if (dialog.ApplySettings(settings, SettingsRoute::Start) != SettingsOutcome::Restarted) {
         return kEndedEarly;
+    }
+    if (settings.shape.triggered) {
+        dialog.GenerateFiredWaveform();  // the burst or sweep once, then its silence
     }
     const int status = WriteAndPlay(options, window, dialog, output, device);
     dialog.OnStop();  // whatever output is still open

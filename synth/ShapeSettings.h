@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -45,6 +46,7 @@ struct ShapeSettings {
 };
 
 // The most points an arbitrary waveform takes.
-inline constexpr std::size_t kMostArbitraryPoints = 65536;
+inline constexpr std::size_t kMostArbitraryPoints = 16384;
+inline constexpr std::size_t kLeastArbitraryPoints = 2;
 // The silence after a triggered burst or sweep, looped until the next one.
 inline constexpr std::int32_t kTriggerIdleSamples = 4800;

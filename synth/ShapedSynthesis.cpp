@@ -137,7 +137,8 @@ public:
             x = Fraction(cycles + m_shape.burstPhase / kDegrees);
             return m_shape.burstCycles == 0 || cycles < m_shape.burstCycles;
         }
-        x = Fraction((m_shape.sweep ? SweepCycles(n / m_rate) : n * m_p) + m_shape.phase / kDegrees);
+        x = Fraction((m_shape.sweep ? SweepCycles(n / m_rate) : n * m_p) +
+                     m_shape.phase / kDegrees);
         return true;
     }
 
@@ -244,8 +245,8 @@ SynthesisResult LoopLength(GeneratorState& s, const ShapeSettings& shape, bool f
 
 const char* ShapeName(int waveform)
 {
-    static constexpr const char* kNames[] = {"sine wave",   "triangle wave", "square wave",
-                                             "pulse wave",  "noise",         "noise",
+    static constexpr const char* kNames[] = {"sine wave",    "triangle wave", "square wave",
+                                             "pulse wave",   "noise",         "noise",
                                              "sweeping sine"};
     return waveform >= 0 && waveform < static_cast<int>(std::size(kNames)) ? kNames[waveform]
                                                                            : "waveform";
@@ -262,7 +263,8 @@ void FormatStatus(const GeneratorState& s, const ShapeSettings& shape)
         used = FormatText(out, room, kArbitraryStatus,
                           {static_cast<int>(shape.points->size()), s.m_frequency});
     } else {
-        const std::string line = std::string("This is a ") + ShapeName(s.m_waveform) + ", %.3f Hz\n";
+        const std::string line =
+            std::string("This is a ") + ShapeName(s.m_waveform) + ", %.3f Hz\n";
         used = FormatText(out, room, line.c_str(), {s.m_frequency});
     }
     if (shape.burst && shape.burstCycles == 0) {

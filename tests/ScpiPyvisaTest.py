@@ -6,6 +6,7 @@ server's null sink is recorded.
     ScpiPyvisaTest.py WAVEGEN_SCPI WAVEGEN_RENDER   (PULSE_SERVER set)
 """
 import array
+import math
 import os
 import re
 import signal
@@ -63,10 +64,14 @@ def wait_for(condition, seconds=10.0):
     return True
 
 
-def rendered(frequency):
+def rendered(frequency, *options, points=None):
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "loop.raw")
-        subprocess.run([RENDER, "-f", frequency, "-o", path, "--raw"], check=True,
+        if points is not None:
+            with open(os.path.join(folder, "points.txt"), "w") as text:
+                text.write("\n".join(str(p) for p in points))
+            options += ("--arb", os.path.join(folder, "points.txt"))
+        subprocess.run([RENDER, "-f", frequency, "-o", path, "--raw", *options], check=True,
                        stderr=subprocess.DEVNULL)
         samples = array.array("h")
         with open(path, "rb") as raw:
@@ -90,10 +95,18 @@ def plays(recorder, loop, start, samples=30000):
     got = recorder.since(start)
     # (the last part of the recording: what plays now, not what was queued)
     first = len(got) - samples
-    offset = next((o for o in range(len(loop)) if loop[o:o + 48] == got[first:first + 48]), None)
-    assert offset is not None, "what plays is not the loop"
-    for i in range(samples):
-        assert got[first + i] == loop[(offset + i) % len(loop)], f"sample {i} differs"
+    played = got[first:first + samples]
+    # (a loop with stretches of silence matches its first samples in many
+    # places: the one where all of them match)
+    twice = loop + loop[:samples] if samples <= len(loop) else loop * (samples // len(loop) + 2)
+    head = played[:48]
+    offset = next((o for o in range(len(loop)) if twice[o:o + 48] == head
+                   and twice[o:o + samples] == played), None)
+    if offset is None:
+        near = next((o for o in range(len(loop)) if twice[o:o + 48] == head), None)
+        assert near is not None, "what plays is not the loop"
+        wrong = next(i for i in range(samples) if twice[near + i] != played[i])
+        assert False, f"sample {wrong} differs: {played[wrong]} played, {twice[near + wrong]} rendered"
     return True
 
 
@@ -102,6 +115,73 @@ def case_sine_plays_what_the_tool_renders(inst, recorder):
     inst.write("*RST;FUNC SIN;FREQ 1000;OUTP ON")
     assert inst.query("OUTP?") == "1"
     assert plays(recorder, rendered("1000"), start)
+
+
+ARB_POINTS = [round(math.sin(2 * math.pi * k / 64) ** 3, 4) for k in range(64)]
+
+# Each shape, parameter, burst and sweep: the instrument's settings, and the
+# tool's options for the same samples.
+SHAPES = [
+    ("FUNC RAMP;FUNC:RAMP:SYMM 30", "1000", ("-w", "ramp", "--symmetry", "30")),
+    ("FUNC RAMP;FUNC:RAMP:SYMM 0;PHAS 45", "440", ("-w", "ramp", "--symmetry", "0",
+                                                   "--phase", "45")),
+    ("FUNC SQU;FUNC:SQU:DCYC 20", "1000", ("-w", "square", "--duty", "20")),
+    ("FUNC PULS;PULS:WIDT 0.001;PULS:TRAN 0.0001", "200",
+     ("-w", "pulse", "--width", "0.001", "--edge", "0.0001")),
+    ("FUNC PULS;FUNC:PULS:DCYC 25", "100", ("-w", "pulse", "--width", "0.0025")),
+    ("FUNC SIN;PHAS 90", "1000", ("--phase", "90")),
+    ("FUNC TRI;OUTP:POL INV", "1000", ("-w", "triangle", "--invert")),
+    ("BURS:NCYC 3;BURS:INT:PER 0.01;BURS:PHAS 90;BURS:STAT ON", "1200",
+     ("--burst", "3", "--burst-period", "0.01", "--burst-phase", "90")),
+    ("FREQ:STAR 200;FREQ:STOP 2000;SWE:TIME 0.5;SWE:STAT ON", "500",
+     ("--sweep", "200:2000", "--sweep-time", "0.5")),
+    ("FUNC SQU;FREQ:STAR 2000;FREQ:STOP 200;SWE:TIME 0.25;SWE:SPAC LOG;SWE:STAT ON", "500",
+     ("-w", "square", "--sweep", "2000:200", "--sweep-time", "0.25", "--log-sweep")),
+    ("DATA:ARB:DAC SHAPE," + ",".join(str(round(p * 32767)) for p in ARB_POINTS) +
+     ";FUNC:ARB SHAPE;FUNC ARB", "750", ("-w", "arb")),
+]
+
+
+def case_shapes_play_what_the_tool_renders(inst, recorder):
+    """Every new shape, parameter, burst and sweep at the sink's monitor,
+    sample for sample the tool's loop for the same settings."""
+    failures = []
+    for settings, frequency, options in SHAPES:
+        inst.write(f"*RST;*CLS;FREQ {frequency};{settings};:OUTP ON")
+        start = recorder.count()
+        error = inst.query("SYST:ERR?")
+        points = [round(p * 32767) / 32767 for p in ARB_POINTS] if "arb" in options else None
+        try:
+            assert error == '0,"No error"', error
+            plays(recorder, rendered(frequency, *options, points=points), start, 24000)
+        except AssertionError as failure:
+            failures.append(f"{settings[:50]}: {failure}")
+    inst.write("OUTP OFF")
+    assert not failures, "; ".join(failures)
+
+
+def case_a_bus_trigger_plays_one_burst(inst, recorder):
+    """TRIG:SOUR BUS: silence until *TRG, then the burst once, the tool's
+    triggered burst sample for sample; *OPC? answers once it has played."""
+    inst.write("*RST;*CLS;FREQ 1000;BURS:NCYC 5;TRIG:SOUR BUS;BURS:STAT ON;OUTP ON")
+    assert inst.query("*OPC?") == "1"
+    start = recorder.count()
+    wait_for(lambda: recorder.count() > start + 9600)
+    assert not any(recorder.since(start)), "a triggered burst sounded before its trigger"
+    started = time.monotonic()
+    assert inst.query("*TRG;*OPC?") == "1"
+    print(f"     *TRG;*OPC? {1000 * (time.monotonic() - started):.1f} ms for a 5 ms burst")
+    burst = rendered("1000", "--burst", "5", "--triggered")
+    assert wait_for(lambda: recorder.count() > start + 9600 + len(burst))
+    got = recorder.since(start)
+    first = next((i for i, v in enumerate(got) if v != 0), None)
+    assert first is not None, "nothing played"
+    lead = next(i for i, v in enumerate(burst) if v != 0)
+    played = got[first:first + len(burst) - lead]
+    wrong = next((i for i, v in enumerate(played) if v != burst[lead + i]), None)
+    assert wrong is None, f"sample {wrong} of the burst: {played[wrong]}, rendered {burst[lead + wrong]}"
+    assert inst.query("SYST:ERR?") == '0,"No error"'
+    inst.write("OUTP OFF")
 
 
 def case_too_high_is_corrected(inst, recorder):
@@ -288,7 +368,9 @@ def case_lxi_tools_raw(inst, recorder):
     ask("OUTP OFF")
 
 
-CASES = [case_identity, case_sine_plays_what_the_tool_renders, case_too_high_is_corrected,
+CASES = [case_identity, case_sine_plays_what_the_tool_renders,
+         case_shapes_play_what_the_tool_renders, case_a_bus_trigger_plays_one_burst,
+         case_too_high_is_corrected,
          case_not_a_number_changes_nothing, case_a_refused_setting_changes_nothing,
          case_noise_centres_on_zero_at_its_level,
          case_output_off_is_silent_within_100_ms, case_client_gone_mid_line_changes_nothing,

@@ -229,7 +229,7 @@ TEST(Vxi11Loopback, messageExchange_oneAnswerPerMessageAsIeee4882Says)
               "-410,\"Query INTERRUPTED\",-420,\"Query UNTERMINATED\","
               "-440,\"Query UNTERMINATED after indefinite response\"\n");
     // A block's bytes are data, newlines and all: nothing in it runs.
-    EXPECT_EQ(core.Write(lid, "DATA:ARB test,#212\nOUTP ON;X\n\n"), 0);
+    EXPECT_EQ(core.Write(lid, "DATA:BLOCk test,#212\nOUTP ON;X\n\n"), 0);
     EXPECT_EQ(core.Query(lid, "OUTP?;:SYST:ERR:CODE:ALL?"), "0;-113\n");
     // #0 runs to the END, newlines and all.
     EXPECT_EQ(core.Write(lid, "VOLT #0\nOUTP ON\n"), 0);

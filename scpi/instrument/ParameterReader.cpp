@@ -133,7 +133,8 @@ bool ParameterReader::ReadChoice(const ScpiCommand& command,
     }
     std::string names;
     for (const char* choice : choices) {
-        names += (names.empty() ? "" : ", ") + std::string(choice);
+        names += names.empty() ? "" : ", ";
+        names += choice;
     }
     m_queue(scpi::kIllegalParameterValue, "not " + names + ": " + command.parameters.front());
     return false;

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <thread>
 
+#include "ArbitraryStore.h"
 #include "NumberRules.h"
 #include "WaveformNames.h"
 
@@ -17,6 +18,14 @@ namespace {
 constexpr const char* kFunctions[] = {"SINusoid", "TRIangle", "SQUare", "PULSe",
                                       "NOISe",    "HNOise",   "SWEep"};
 static_assert(std::size(kFunctions) == kWaveformCount);
+// The functions beyond the window's list, and the one an AC-coupled output
+// cannot give.
+struct NamedFunction {
+    const char* name;
+    int waveform;
+};
+constexpr NamedFunction kMoreFunctions[] = {
+    {"RAMP", kRamp}, {"ARBitrary", kArbitrary}, {"USER", kArbitrary}};
 
 // Each waveform's peak-to-peak span as a share of full scale (the pulse
 // runs from the bottom to 0, the noises over half the scale about 0), and
@@ -32,6 +41,7 @@ constexpr double kLeastLoad = 1.0;
 constexpr double kMostLoad = 10000.0;
 constexpr double kDefaultLoad = 50.0;
 constexpr double kInfinity = 9.9e37;  // SCPI's INFinity
+constexpr double kMilliwatt = 1e-3;   // dBm's reference, watts
 
 // The event status register's bits (IEEE 488.2).
 constexpr int kOperationComplete = 1 << 0;
@@ -166,6 +176,12 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
             {ParseHeaderPattern("[SOURce:]VOLTage[:LEVel][:IMMediate][:AMPLitude]"),
              [](I& i, C c) { return i.SetAmplitude(c); },
              [](I& i, C c, A a) { return i.AskAmplitude(c, a); }},
+            {ParseHeaderPattern("[SOURce:]VOLTage[:LEVel][:IMMediate]:HIGH"),
+             [](I& i, C c) { return i.SetLevel(c, Bound::High); },
+             [](I& i, C c, A a) { return i.AskLevel(c, a, Bound::High); }},
+            {ParseHeaderPattern("[SOURce:]VOLTage[:LEVel][:IMMediate]:LOW"),
+             [](I& i, C c) { return i.SetLevel(c, Bound::Low); },
+             [](I& i, C c, A a) { return i.AskLevel(c, a, Bound::Low); }},
             {ParseHeaderPattern("[SOURce:]VOLTage:UNIT"), [](I& i, C c) { return i.SetUnit(c); },
              [](I& i, C c, A a) { return i.AskUnit(c, a); }},
             {ParseHeaderPattern("[SOURce:]VOLTage[:LEVel][:IMMediate]:OFFSet"),
@@ -221,6 +237,9 @@ ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks, double full
                                std::string serial)
     : m_read([this](int code, const std::string& detail) { Queue(code, detail); }),
       m_dialog(m_window, device, ticks),
+      m_shapes(
+          m_dialog, m_read, [this](const GeneratorSettings& next) { return Change(next); },
+          [this](int code, const std::string& detail) { Queue(code, detail); }),
       m_fullScale(fullScaleVpp),
       m_serial(std::move(serial)),
       m_amplitude(fullScaleVpp)
@@ -289,7 +308,9 @@ bool ScpiInstrument::RunMessage(ScpiSession& session, std::string& response)
         const ScpiCommand& command = session.commands[session.next];
         if (!CanContinue(session)) {
             if (!session.waitUntil) {
-                session.waitUntil = std::chrono::steady_clock::now() + kLongestWait;
+                // (a triggered burst's *OPC waits for the whole burst)
+                session.waitUntil =
+                    std::chrono::steady_clock::now() + kLongestWait + m_shapes.TriggeredLength();
             }
             return false;
         }
@@ -328,25 +349,40 @@ bool ScpiInstrument::Run(const ScpiCommand& command, ScpiSession& session, std::
     // failing that, it is read from the root.
     std::vector<std::string> typed = command.rooted ? std::vector<std::string>() : session.path;
     typed.insert(typed.end(), command.nodes.begin(), command.nodes.end());
-    const auto find = [](const std::vector<std::string>& nodes) -> const Header* {
+    // (the instrument's own headers, then the shapes')
+    struct Found {
+        const Header* own = nullptr;
+        const ShapeCommands::Header* shape = nullptr;
+        bool Runs(bool query) const
+        {
+            return own != nullptr ? (query ? own->ask != nullptr : own->set != nullptr)
+                                  : shape != nullptr &&
+                                        (query ? shape->ask != nullptr : shape->set != nullptr);
+        }
+    };
+    const auto find = [](const std::vector<std::string>& nodes) {
         std::vector<std::string> names;
         for (const std::string& node : nodes) {
             names.push_back(SplitSuffix(node).first);
         }
+        Found found;
         for (const Header& header : Headers()) {
             if (MatchesHeader(names, header.pattern)) {
-                return &header;
+                found.own = &header;
+                return found;
             }
         }
-        return nullptr;
+        found.shape = ShapeCommands::Find(names);
+        return found;
     };
-    const Header* header = find(typed);
-    if (header == nullptr && !command.rooted && !session.path.empty()) {
+    Found header = find(typed);
+    if (header.own == nullptr && header.shape == nullptr && !command.rooted &&
+        !session.path.empty()) {
         typed = command.nodes;
         header = find(typed);
     }
     session.path.assign(typed.begin(), typed.end() - 1);
-    if (header == nullptr || (command.query ? header->ask == nullptr : header->set == nullptr)) {
+    if (!header.Runs(command.query)) {
         Queue(scpi::kUndefinedHeader);
         return false;
     }
@@ -357,7 +393,12 @@ bool ScpiInstrument::Run(const ScpiCommand& command, ScpiSession& session, std::
             return false;
         }
     }
-    return command.query ? header->ask(*this, command, answer) : header->set(*this, command);
+    if (header.shape != nullptr) {
+        return command.query ? (m_shapes.*header.shape->ask)(command, answer)
+                             : (m_shapes.*header.shape->set)(command);
+    }
+    return command.query ? header.own->ask(*this, command, answer)
+                         : header.own->set(*this, command);
 }
 
 bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
@@ -366,7 +407,7 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
     const bool query = command.query;
     const bool takesValue = (name == "ESE" || name == "SRE") && !query;
     static const char* const kKnown[] = {"CLS", "ESE", "ESR", "IDN", "OPC", "OPT",
-                                         "RST", "SRE", "STB", "TST", "WAI"};
+                                         "RST", "SRE", "STB", "TRG", "TST", "WAI"};
     if (std::none_of(std::begin(kKnown), std::end(kKnown),
                      [&](const char* known) { return name == known; })) {
         Queue(scpi::kUndefinedHeader, "*" + name);
@@ -379,6 +420,8 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
     }
     if (query && name == "IDN") {
         answer = "wavegen,wavegen-scpi," + m_serial + "," WAVEGEN_VERSION;
+    } else if (!query && name == "TRG") {
+        m_shapes.Trigger();
     } else if (!query && name == "RST") {
         Reset();
     } else if (!query && name == "CLS") {
@@ -416,14 +459,46 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
     return true;
 }
 
+// A function by name: its waveform, or -1 when there is none.
+int ScpiInstrument::FunctionNamed(const std::string& text)
+{
+    for (int row = 0; row < kWaveformCount; ++row) {
+        if (Is(text, kFunctions[row])) {
+            return row;
+        }
+    }
+    for (const NamedFunction& more : kMoreFunctions) {
+        if (Is(text, more.name)) {
+            return more.waveform;
+        }
+    }
+    return -1;
+}
+
+std::string ScpiInstrument::FunctionName() const
+{
+    switch (m_dialog.m_waveform) {
+    case kRamp:
+        return "RAMP";
+    case kArbitrary:
+        return m_userName ? "USER" : "ARB";
+    default:
+        return ShortForm(kFunctions[m_dialog.m_waveform]);
+    }
+}
+
 bool ScpiInstrument::SetFunction(const ScpiCommand& command)
 {
     if (!m_read.TakesOne(command)) {
         return false;
     }
-    for (int row = 0; row < kWaveformCount; ++row) {
-        if (!Is(command.parameters.front(), kFunctions[row])) {
-            continue;
+    if (Is(command.parameters.front(), "DC")) {
+        Queue(scpi::kSettingsConflict, "the output is AC-coupled: it gives no DC");
+        return true;
+    }
+    if (const int row = FunctionNamed(command.parameters.front()); row >= 0) {
+        if (row == kArbitrary) {
+            m_userName = Is(command.parameters.front(), "USER");
         }
         if (row == m_dialog.m_waveform) {
             return true;  // the same again: nothing to do
@@ -454,7 +529,7 @@ bool ScpiInstrument::AskFunction(const ScpiCommand& command, std::string& answer
     if (!m_read.TakesNone(command)) {
         return false;
     }
-    answer = ShortForm(kFunctions[m_dialog.m_waveform]);
+    answer = FunctionName();
     return true;
 }
 
@@ -485,6 +560,7 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
     }
     GeneratorSettings next = m_dialog.Settings();
     next.frequency = hertz;
+    m_shapes.FollowFrequency(next);
     Change(next);
     return true;
 }
@@ -503,7 +579,57 @@ bool ScpiInstrument::AskFrequency(const ScpiCommand& command, std::string& answe
 
 double ScpiInstrument::MostAmplitude(int waveform) const
 {
-    return m_fullScale * kSpan[waveform];
+    return m_fullScale * (waveform == kRamp || waveform == kArbitrary ? 1.0 : kSpan[waveform]);
+}
+
+// Peak to peak over AC RMS, for the waveform as it is set: a two-level
+// wave's from its duty cycle, an arbitrary waveform's from its points
+// (peak to peak being the span of -1 to 1).
+double ScpiInstrument::PeakToRms(int waveform) const
+{
+    const ShapeSettings& shape = m_dialog.m_shape;
+    const auto twoLevel = [](double high) { return 1 / std::sqrt(high * (1 - high)); };
+    switch (waveform) {
+    case kRamp:
+        return 2 * std::sqrt(3.0);
+    case kSquare:
+        return shape.dutyCycle == 50.0 ? 2.0 : twoLevel(shape.dutyCycle / 100);
+    case kPulse:
+        return shape.pulseWidth == 0.0 ? kPeakToRms[kPulse]
+                                       : twoLevel(shape.pulseWidth * m_dialog.m_frequency);
+    case kArbitrary: {
+        const double rms = shape.points ? ArbitraryRms(*shape.points) : 0.0;
+        return rms > 0.0 ? 2 / rms : 2 * std::sqrt(3.0);
+    }
+    default:
+        return kPeakToRms[waveform];
+    }
+}
+
+double ScpiInstrument::ToVpp(double value, AmplitudeUnit unit) const
+{
+    const double ratio = PeakToRms(m_dialog.m_waveform);
+    switch (unit) {
+    case AmplitudeUnit::Vrms:
+        return value * ratio;
+    case AmplitudeUnit::Dbm:
+        return std::sqrt(m_load * kMilliwatt * std::pow(10.0, value / 10)) * ratio;
+    default:
+        return value;
+    }
+}
+
+double ScpiInstrument::FromVpp(double vpp, AmplitudeUnit unit) const
+{
+    const double rms = vpp / PeakToRms(m_dialog.m_waveform);
+    switch (unit) {
+    case AmplitudeUnit::Vrms:
+        return rms;
+    case AmplitudeUnit::Dbm:
+        return 10 * std::log10(rms * rms / m_load / kMilliwatt);
+    default:
+        return vpp;
+    }
 }
 
 // The samples' level for an amplitude (volts peak to peak).
@@ -513,41 +639,78 @@ double ScpiInstrument::LevelFor(double vpp, int waveform) const
     return vpp >= most ? 1.0 : vpp / most;
 }
 
+namespace {
+
+constexpr const char* kUnitNames[] = {"VPP", "VRMS", "DBM"};
+
+// A value's own unit ("0.5VPP", "-10 DBM"), taken off its text.
+bool TakeUnitSuffix(std::string& text, ScpiInstrument::AmplitudeUnit& unit)
+{
+    std::size_t end = text.size();
+    while (end > 0 && text[end - 1] == ' ') {
+        --end;
+    }
+    for (int row = 0; row < 3; ++row) {
+        const std::string_view name = kUnitNames[row];
+        if (end >= name.size() &&
+            MatchesMnemonic(std::string_view(text).substr(end - name.size(), name.size()), name)) {
+            text.resize(end - name.size());
+            unit = static_cast<ScpiInstrument::AmplitudeUnit>(row);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 bool ScpiInstrument::SetAmplitude(const ScpiCommand& command)
 {
     if (!m_read.TakesOne(command)) {
         return false;
     }
-    const std::string& text = command.parameters.front();
-    const int waveform = m_dialog.m_waveform;
-    const double most = MostAmplitude(waveform);
-    const double unit = m_rms ? kPeakToRms[waveform] : 1.0;
+    std::string text = command.parameters.front();
+    AmplitudeUnit unit = m_unit;
+    const bool suffixed = TakeUnitSuffix(text, unit);
+    if (unit == AmplitudeUnit::Dbm && !DbmAllowed()) {
+        return false;
+    }
+    const double most = MostAmplitude(m_dialog.m_waveform);
+    const double least = most * kLeastLevel;
     double vpp = 0.0;
-    if (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault")) {
-        vpp = Is(text, "MINimum") ? most * kLeastLevel : most;
-    } else if (const int error = ParseNumber(text, vpp, {{"V", 1.0}, {"MV", 1e-3}}); error != 0) {
-        m_read.QueueValueError(error, "not an amplitude: " + text);
+    if (!suffixed && (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault"))) {
+        vpp = Is(text, "MINimum") ? least : most;
+    } else if (const int error = unit == AmplitudeUnit::Dbm
+                                     ? ParseNumber(text, vpp)
+                                     : ParseNumber(text, vpp, {{"V", 1.0}, {"MV", 1e-3}});
+               error != 0) {
+        m_read.QueueValueError(error, "not an amplitude: " + command.parameters.front());
         return false;
     } else {
-        vpp *= unit;
+        vpp = ToVpp(vpp, unit);
     }
     // (A relative tolerance, so that MAX read back in VRMS is MAX again.)
-    if (!(vpp >= most * kLeastLevel * (1 - 1e-12) && vpp <= most * (1 + 1e-12))) {
-        Queue(scpi::kDataOutOfRange, "the amplitude is " + ScpiNumber(most * kLeastLevel / unit) +
-                                         " to " + ScpiNumber(most / unit) +
-                                         (m_rms ? " VRMS" : " VPP"));
+    if (!(vpp >= least * (1 - 1e-12) && vpp <= most * (1 + 1e-12))) {
+        Queue(scpi::kDataOutOfRange, "the amplitude is " + ScpiNumber(FromVpp(least, unit)) +
+                                         " to " + ScpiNumber(FromVpp(most, unit)) + " " +
+                                         kUnitNames[static_cast<int>(unit)]);
         return false;
     }
-    vpp = std::min(vpp, most);
+    m_boundSet = Bound::None;
+    SetVpp(std::min(vpp, most));
+    return true;
+}
+
+void ScpiInstrument::SetVpp(double vpp)
+{
     if (vpp == m_amplitude) {
-        return true;  // the same again: nothing to do
+        return;  // the same again: nothing to do
     }
     GeneratorSettings next = m_dialog.Settings();
-    next.level = LevelFor(vpp, waveform);
+    next.level = LevelFor(vpp, m_dialog.m_waveform);
     if (Change(next)) {
         m_amplitude = vpp;
     }
-    return true;
 }
 
 bool ScpiInstrument::AskAmplitude(const ScpiCommand& command, std::string& answer)
@@ -557,21 +720,81 @@ bool ScpiInstrument::AskAmplitude(const ScpiCommand& command, std::string& answe
     if (!m_read.ReadLimitQuery(command, {most * kLeastLevel, most, most}, vpp)) {
         return false;
     }
-    answer = ScpiNumber(m_rms ? vpp / kPeakToRms[m_dialog.m_waveform] : vpp);
+    answer = ScpiNumber(FromVpp(vpp, m_unit));
+    return true;
+}
+
+// dBm is a power: it needs the load the output drives.
+bool ScpiInstrument::DbmAllowed()
+{
+    if (m_load < kInfinity) {
+        return true;
+    }
+    Queue(scpi::kSettingsConflict, "dBm needs a finite OUTPut:LOAD");
+    return false;
+}
+
+// VOLTage:HIGH and :LOW. With the offset 0 the two are symmetric about 0 V:
+// one sets the amplitude, and the other given right after it must agree.
+bool ScpiInstrument::SetLevel(const ScpiCommand& command, Bound bound)
+{
+    const double sign = bound == Bound::High ? 1.0 : -1.0;
+    const double half = MostAmplitude(m_dialog.m_waveform) / 2;
+    double value = 0.0;
+    if (!m_read.TakesOne(command)) {
+        return false;
+    }
+    if (ParseNumber(command.parameters.front(), value, {{"V", 1.0}, {"MV", 1e-3}}) == 0 &&
+        !(value * sign > 0.0)) {
+        Queue(scpi::kSettingsConflict,
+              "the output is AC-coupled: the high level is above 0 V "
+              "and the low level below, symmetric about 0 V");
+        return false;
+    }
+    const ParameterReader::Limits limits =
+        bound == Bound::High ? ParameterReader::Limits{half * kLeastLevel, half, half}
+                             : ParameterReader::Limits{-half, -half * kLeastLevel, -half};
+    if (!m_read.ReadSetting(command, limits, {{"V", 1.0}, {"MV", 1e-3}},
+                            bound == Bound::High ? "high level" : "low level", "V", value)) {
+        return false;
+    }
+    const double vpp = 2 * value * sign;
+    const Bound other = bound == Bound::High ? Bound::Low : Bound::High;
+    if (m_boundSet == other && std::fabs(vpp - m_amplitude) > 1e-9 * vpp) {
+        Queue(scpi::kSettingsConflict,
+              "the output is AC-coupled: the high and low levels are symmetric about 0 V, "
+              "and they are now " +
+                  ScpiNumber(m_amplitude / 2) + " V and " + ScpiNumber(-m_amplitude / 2) + " V");
+        m_boundSet = Bound::None;
+        return false;
+    }
+    m_boundSet = m_boundSet == other ? Bound::None : bound;  // a pair that agrees is complete
+    SetVpp(vpp);
+    return true;
+}
+
+bool ScpiInstrument::AskLevel(const ScpiCommand& command, std::string& answer, Bound bound)
+{
+    const double half = MostAmplitude(m_dialog.m_waveform) / 2;
+    double value = m_amplitude / 2;
+    if (!m_read.ReadLimitQuery(command, {half * kLeastLevel, half, half}, value)) {
+        return false;
+    }
+    answer = ScpiNumber(bound == Bound::High ? value : -value);
     return true;
 }
 
 bool ScpiInstrument::SetUnit(const ScpiCommand& command)
 {
-    if (!m_read.TakesOne(command)) {
+    int row = 0;
+    if (!m_read.ReadChoice(command, {"VPP", "VRMS", "DBM", "DEFault"}, row)) {
         return false;
     }
-    const std::string& text = command.parameters.front();
-    if (!Is(text, "VPP") && !Is(text, "VRMS")) {
-        Queue(scpi::kIllegalParameterValue, "not VPP or VRMS: " + text);
+    const auto unit = row == 3 ? AmplitudeUnit::Vpp : static_cast<AmplitudeUnit>(row);
+    if (unit == AmplitudeUnit::Dbm && !DbmAllowed()) {
         return false;
     }
-    m_rms = Is(text, "VRMS");
+    m_unit = unit;
     return true;
 }
 
@@ -580,7 +803,7 @@ bool ScpiInstrument::AskUnit(const ScpiCommand& command, std::string& answer)
     if (!m_read.TakesNone(command)) {
         return false;
     }
-    answer = std::string(m_rms ? "VRMS" : "VPP");
+    answer = std::string(kUnitNames[static_cast<int>(m_unit)]);
     return true;
 }
 
@@ -676,6 +899,9 @@ bool ScpiInstrument::SetLoad(const ScpiCommand& command)
         return false;
     }
     m_load = ohms;
+    if (m_load >= kInfinity && m_unit == AmplitudeUnit::Dbm) {
+        m_unit = AmplitudeUnit::Vpp;  // no power without a load, as bench generators do
+    }
     return true;
 }
 
@@ -724,9 +950,8 @@ bool ScpiInstrument::AskApply(const ScpiCommand& command, std::string& answer)
     if (!m_read.TakesNone(command)) {
         return false;
     }
-    answer =
-        Quoted(ShortForm(kFunctions[m_dialog.m_waveform]) + " " + ScpiNumber(m_dialog.m_frequency) +
-               "," + ScpiNumber(m_amplitude) + "," + ScpiNumber(0.0));
+    answer = Quoted(FunctionName() + " " + ScpiNumber(m_dialog.m_frequency) + "," +
+                    ScpiNumber(m_amplitude) + "," + ScpiNumber(0.0));
     return true;
 }
 
@@ -810,7 +1035,11 @@ void ScpiInstrument::Reset()
     SwitchOff();
     m_dialog.OnInitDialog();
     m_dialog.m_level = 1.0;
-    m_rms = false;
+    m_dialog.m_shape = {};
+    m_shapes.Reset();
+    m_userName = false;
+    m_unit = AmplitudeUnit::Vpp;
+    m_boundSet = Bound::None;
     m_load = kDefaultLoad;
     m_amplitude = MostAmplitude(m_dialog.m_waveform);
 }

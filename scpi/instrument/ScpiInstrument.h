@@ -14,6 +14,7 @@
 #include "IWaveOut.h"
 #include "ParameterReader.h"
 #include "ScpiParser.h"
+#include "ShapeCommands.h"
 
 // One client's place in the command tree (a command without a leading ":"
 // continues the path of the one before it in the same message), and its
@@ -89,6 +90,7 @@ public:
     void SwitchOff();
 
     struct Header;
+    enum class AmplitudeUnit { Vpp, Vrms, Dbm };
 
 private:
     // A SCPI status register: a condition sets its event bits as it rises
@@ -110,6 +112,8 @@ private:
 
     // The headers' handlers: a setting, or a query's answer; false when it
     // failed (its error is queued).
+    static int FunctionNamed(const std::string& text);
+    std::string FunctionName() const;
     bool SetFunction(const ScpiCommand& command);
     bool AskFunction(const ScpiCommand& command, std::string& answer);
     bool SetFrequency(const ScpiCommand& command);
@@ -144,16 +148,27 @@ private:
     std::string NextError(bool codeOnly = false);
     double MostAmplitude(int waveform) const;
     double LevelFor(double vpp, int waveform) const;
+    double PeakToRms(int waveform) const;
+    double ToVpp(double value, AmplitudeUnit unit) const;
+    double FromVpp(double vpp, AmplitudeUnit unit) const;
+    void SetVpp(double vpp);
+    bool DbmAllowed();
+    enum class Bound { None, High, Low };
+    bool SetLevel(const ScpiCommand& command, Bound bound);
+    bool AskLevel(const ScpiCommand& command, std::string& answer, Bound bound);
 
     ParameterReader m_read;
     ConsoleDialogWindow m_window;
     CWaveGeneratorDialog m_dialog;
+    ShapeCommands m_shapes;
+    bool m_userName = false;  // the arbitrary function was named USER
     const double m_fullScale;
     const std::string m_serial;
     ScpiSession m_session;  // a single client's, for Execute(line)
     bool m_on = false;
     double m_amplitude;  // peak to peak, volts
-    bool m_rms = false;  // VOLT:UNIT VRMS
+    AmplitudeUnit m_unit = AmplitudeUnit::Vpp;
+    Bound m_boundSet = Bound::None;  // the level HIGH or LOW set last, alone
     double m_load = 50.0;
     std::deque<std::pair<int, std::string>> m_errors;
     int m_eventStatus = 0;    // *ESR

@@ -247,6 +247,8 @@ const char* ErrorText(int code)
         return "Invalid suffix";
     case kInvalidCharacterData:
         return "Invalid character data";
+    case kTriggerIgnored:
+        return "Trigger ignored";
     case kSettingsConflict:
         return "Settings conflict";
     case kDataOutOfRange:

@@ -28,6 +28,7 @@ inline constexpr int kNumericDataError = -120;
 inline constexpr int kInvalidSuffix = -131;
 inline constexpr int kSuffixNotAllowed = -138;
 inline constexpr int kInvalidCharacterData = -141;
+inline constexpr int kTriggerIgnored = -211;
 inline constexpr int kSettingsConflict = -221;
 inline constexpr int kDataOutOfRange = -222;
 inline constexpr int kTooMuchData = -223;
