@@ -18,6 +18,8 @@ import threading
 import time
 
 import pyvisa
+
+import DriverSweep
 from pymeasure.instruments.agilent import Agilent33220A, Agilent33500, Agilent33521A
 
 RATE = 48000
@@ -182,6 +184,32 @@ def case_a_bus_trigger_plays_one_burst(inst, recorder):
     assert wrong is None, f"sample {wrong} of the burst: {played[wrong]}, rendered {burst[lead + wrong]}"
     assert inst.query("SYST:ERR?") == '0,"No error"'
     inst.write("OUTP OFF")
+
+
+def case_pymeasure_drivers_set_and_read_back(inst, recorder):
+    """pymeasure's generator drivers, unchanged: at least 90 % of each
+    one's properties set and read back with an empty error queue, and
+    what is refused is refused for a reason the manual names."""
+    results = DriverSweep.sweep(f"TCPIP::127.0.0.1::{PORT}::SOCKET", read_termination="\n",
+                                write_termination="\n")
+    for line in DriverSweep.table(results):
+        print("     " + line)
+    for name, (works, total, refused) in results.items():
+        assert works >= 0.9 * total, f"{name}: {works} of {total}"
+        assert set(refused) <= set(DriverSweep.REFUSED), f"{name}: {refused}"
+
+
+def case_pymeasure_uploads_and_plays_an_arbitrary_waveform(inst, recorder):
+    """The 33500 driver's data_volatile_clear and data_arb, then arb_file
+    and shape: the sink plays the tool's samples of the same points; then
+    a burst by its trigger()."""
+    loop = rendered("480", "-w", "arb", points=[p / 32767 for p in DriverSweep.CUBE])
+    start = recorder.count()
+    played, errors = DriverSweep.arbitrary_upload_and_burst(
+        f"TCPIP::127.0.0.1::{PORT}::SOCKET", lambda: plays(recorder, loop, start, 24000),
+        read_termination="\n", write_termination="\n")
+    assert played == 'ARB;CUBE;100;"CUBE","HALF"', played
+    assert errors == '0,"No error"', errors
 
 
 def case_too_high_is_corrected(inst, recorder):
@@ -370,6 +398,8 @@ def case_lxi_tools_raw(inst, recorder):
 
 CASES = [case_identity, case_sine_plays_what_the_tool_renders,
          case_shapes_play_what_the_tool_renders, case_a_bus_trigger_plays_one_burst,
+         case_pymeasure_drivers_set_and_read_back,
+         case_pymeasure_uploads_and_plays_an_arbitrary_waveform,
          case_too_high_is_corrected,
          case_not_a_number_changes_nothing, case_a_refused_setting_changes_nothing,
          case_noise_centres_on_zero_at_its_level,

@@ -2,6 +2,7 @@
 PC's namespace of scripts/lan-check.
   Vxi11Check.py session HOST     every operation a lab script uses
   Vxi11Check.py abort HOST      device_abort on the abort channel
+  Vxi11Check.py drivers HOST    pymeasure's generator drivers, unchanged
   Vxi11Check.py discover BCAST  prints the hosts that answer a broadcast
                                  for the core channel, as pyvisa-py's
                                  list_resources() asks in its later
@@ -14,6 +15,8 @@ import time
 import pyvisa
 from pyvisa import constants, errors
 from pyvisa_py.protocols import rpc, vxi11
+
+import DriverSweep
 
 
 def open_link(manager, host):
@@ -151,5 +154,22 @@ def discover(broadcast):
         print(f"TCPIP::{host}::INSTR (core channel on port {port})")
 
 
+def drivers(host):
+    """Each driver's properties set and read back over VXI-11 as over the
+    raw socket; an upload selected and played, and a burst by *TRG."""
+    resource = f"TCPIP::{host}::INSTR"
+    results = DriverSweep.sweep(resource, read_termination="\n", write_termination="\n")
+    for line in DriverSweep.table(results):
+        print(line)
+    for name, (works, total, refused) in results.items():
+        assert works >= 0.9 * total, f"{name}: {works} of {total}"
+        assert set(refused) <= set(DriverSweep.REFUSED), f"{name}: {refused}"
+    played, errors = DriverSweep.arbitrary_upload_and_burst(
+        resource, lambda: None, read_termination="\n", write_termination="\n")
+    assert played == 'ARB;CUBE;100;"CUBE","HALF"', played
+    assert errors == '0,"No error"', errors
+    print("ok")
+
+
 if __name__ == "__main__":
-    {"session": session, "abort": abort, "discover": discover}[sys.argv[1]](sys.argv[2])
+    {"session": session, "abort": abort, "discover": discover, "drivers": drivers}[sys.argv[1]](sys.argv[2])
