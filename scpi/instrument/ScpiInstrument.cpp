@@ -217,16 +217,13 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
             AddRegisterHeaders(table, name, reg);
         }
         // APPLy:SINusoid and the rest, one header each.
-        static constexpr bool (*kApply[])(I&, C) = {
-            [](I& i, C c) { return i.Apply(c, 0); }, [](I& i, C c) { return i.Apply(c, 1); },
-            [](I& i, C c) { return i.Apply(c, 2); }, [](I& i, C c) { return i.Apply(c, 3); },
-            [](I& i, C c) { return i.Apply(c, 4); }, [](I& i, C c) { return i.Apply(c, 5); },
-            [](I& i, C c) { return i.Apply(c, 6); },
-        };
-        static_assert(std::size(kApply) == kWaveformCount);
-        for (int row = 0; row < kWaveformCount; ++row) {
-            table.push_back({ParseHeaderPattern(std::string("[SOURce:]APPLy:") + kFunctions[row]),
-                             kApply[row], nullptr});
+        std::vector<const char*> names(std::begin(kFunctions), std::end(kFunctions));
+        for (const NamedFunction& more : kMoreFunctions) {
+            names.push_back(more.name);
+        }
+        for (const char* name : names) {
+            table.push_back({ParseHeaderPattern(std::string("[SOURce:]APPLy:") + name),
+                             [name](I& i, C c) { return i.Apply(c, name); }, nullptr});
         }
         return table;
     }();
@@ -917,7 +914,7 @@ bool ScpiInstrument::AskLoad(const ScpiCommand& command, std::string& answer)
 
 // APPLy:<function> [frequency[,amplitude[,offset]]]: all in one, then the
 // output on, as bench generators do it.
-bool ScpiInstrument::Apply(const ScpiCommand& command, int function)
+bool ScpiInstrument::Apply(const ScpiCommand& command, const char* function)
 {
     if (command.parameters.size() > 3) {
         Queue(scpi::kParameterNotAllowed);
@@ -931,7 +928,7 @@ bool ScpiInstrument::Apply(const ScpiCommand& command, int function)
         return part;
     };
     ScpiCommand shape;
-    shape.parameters = {kFunctions[function]};
+    shape.parameters = {function};
     const ScpiCommand output = [] {
         ScpiCommand on;
         on.parameters = {"ON"};

@@ -129,7 +129,7 @@ private:
     bool AskOutput(const ScpiCommand& command, std::string& answer);
     bool SetLoad(const ScpiCommand& command);
     bool AskLoad(const ScpiCommand& command, std::string& answer);
-    bool Apply(const ScpiCommand& command, int function);
+    bool Apply(const ScpiCommand& command, const char* function);
     bool AskApply(const ScpiCommand& command, std::string& answer);
     bool AskError(const ScpiCommand& command, std::string& answer, bool codeOnly);
     bool AskAllErrors(const ScpiCommand& command, std::string& answer, bool codeOnly);
