@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 #include "ShapeSettings.h"
 
@@ -47,11 +47,12 @@ std::string ReadValues(const std::string& text, std::vector<double>& points)
             continue;
         }
         double point = 0.0;
-        const auto [stop, error] = std::from_chars(value.data(), value.data() + value.size(), point);
+        const auto [stop, error] =
+            std::from_chars(value.data(), value.data() + value.size(), point);
         if (error != std::errc() || stop != value.data() + value.size() || !(point >= -1.0) ||
             !(point <= 1.0)) {
-            return "line " + std::to_string(line) + ": not a number from -1 to 1: " +
-                   std::string(value);
+            return "line " + std::to_string(line) +
+                   ": not a number from -1 to 1: " + std::string(value);
         }
         points.push_back(point);
     }

@@ -212,6 +212,37 @@ TEST_F(AlsaWaveOutTest, reset_silencesTheSinkAtOnce)
     EXPECT_GT(EndOfSignal(recorded), samplesThen - 4800) << "nothing played before the reset";
 }
 
+// A trigger plays its loop's head once, from the first frame, then loops
+// the rest; the loop counts as written only once the head is.
+TEST_F(AlsaWaveOutTest, trigger_playsTheHeadOnceThenLoopsTheRest)
+{
+    std::vector<std::int16_t> silence(4800, 0);
+    WaveHeader header = LoopHeader(silence, kLoopForever);
+    WaveOutHandle handle = OpenDefault();
+    ASSERT_NE(handle, nullptr);
+    Play(handle, header);
+    std::vector<std::int16_t> burst(2400, 0);
+    for (std::size_t i = 0; i < 1200; ++i) {
+        burst[i] = static_cast<std::int16_t>(i + 1);  // the head, then 1200 of silence
+    }
+    ASSERT_TRUE(WaitFor([&] { return IWaveOut::Status(handle).loopWritten > 0; }));
+    const std::size_t before = recorder.SampleCount();
+    ASSERT_EQ(waveOut.Trigger(handle, reinterpret_cast<const char*>(burst.data()), 4800, 2400),
+              MMSYSERR_NOERROR);
+    const OutputStatus asked = IWaveOut::Status(handle);
+    ASSERT_TRUE(recorder.WaitForValue(1200, before, 10s)) << "the head was never heard";
+    recorder.WaitForSamples(recorder.SampleCount() + 9600, 10s);
+    EXPECT_EQ(IWaveOut::Status(handle).loopWritten, asked.loopsAsked);
+    StopAndClose(handle, header);
+    recorder.Stop();
+    const std::vector<std::int16_t> recorded = recorder.Samples();
+    const auto first = std::find(recorded.begin() + static_cast<long>(before), recorded.end(), 1);
+    ASSERT_NE(first, recorded.end());
+    EXPECT_TRUE(std::equal(burst.begin(), burst.begin() + 1200, first));
+    EXPECT_TRUE(std::all_of(first + 1200, recorded.end(), [](std::int16_t v) { return v == 0; }))
+        << "the head played again";
+}
+
 TEST_F(AlsaWaveOutTest, manyCyclesInARow_allPlay)
 {
     constexpr int kCycles = 200;

@@ -224,6 +224,16 @@ TEST_F(RenderTool, usageErrors_exit2WithAReasonAndTheUsage)
         {{"--level", "2"}, "--level: LEVEL must be"},
         {{"--level", "3dB"}, "--level: LEVEL must be"},
         {{"--level", "0"}, "--level: LEVEL must be"},
+        // The instrument's settings: each names itself and what it needs.
+        {{"--symmetry", "101"}, "--symmetry: not a number from 0 to 100: 101"},
+        {{"--phase", "1,5"}, "--phase: not a number from -360 to 360: 1,5"},
+        {{"--burst", "2.5"}, "--burst: not a whole number of cycles: 2.5"},
+        {{"--burst-period", "0.1"}, "--burst-period shapes a burst; give --burst N too"},
+        {{"--log-sweep"}, "--log-sweep shapes a sweep; give --sweep START:STOP too"},
+        {{"--sweep", "100-200"}, "--sweep: not START:STOP in hertz: 100-200"},
+        {{"--triggered"}, "--triggered fires a burst or a sweep"},
+        {{"--arb", "p.txt"}, "--arb FILE gives the points of -w arb; give it too"},
+        {{"-w", "arb"}, "-w arb plays the points of --arb FILE; give it too"},
     };
     for (const auto& c : cases) {
         const ProcessResult run = Render(c.arguments);
@@ -243,6 +253,49 @@ TEST_F(RenderTool, usageErrors_exit2WithAReasonAndTheUsage)
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: wavegen-render ", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("--frequency"), std::string::npos);
+}
+
+// An arbitrary waveform's file, as text or as raw codes, is the same
+// waveform; a file that is no waveform says where and why.
+TEST_F(RenderTool, arbitraryFile_textAndRawCodesGiveTheSameLoop)
+{
+    {
+        std::ofstream text(Path("points.txt"));
+        text << "0\n\n1 \r\n0\n-1\n";
+        std::ofstream raw(Path("points.raw"), std::ios::binary);
+        const std::int16_t codes[] = {0, 32767, 0, -32767};
+        raw.write(reinterpret_cast<const char*>(codes), sizeof codes);
+    }
+    std::string loops[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string out = Path(i == 0 ? "text.raw" : "codes.raw");
+        const ProcessResult run =
+            Render({"-w", "arb", "--arb", Path(i == 0 ? "points.txt" : "points.raw"), "-f", "750",
+                    "-o", out, "--raw"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        loops[i] = ReadFile(out);
+    }
+    EXPECT_EQ(loops[0], loops[1]);
+    ASSERT_EQ(loops[0].size(), 2u * 480000);
+    EXPECT_EQ(SampleAt(loops[0], 0, 8), 16383);  // halfway from 0 to 1
+    EXPECT_EQ(SampleAt(loops[0], 0, 16), 32767);
+    using namespace std::string_literals;
+    const struct {
+        std::string contents;
+        const char* name;
+        const char* reason;
+    } bad[] = {
+        {"0\n2\n", "bad.txt", "bad.txt: line 2: not a number from -1 to 1: 2"},
+        {"0.5\n", "one.txt", "one.txt: 1 points; a waveform has 2 to 16384"},
+        {"\x00\x80\x00\x00"s, "low.raw", "low.raw: the code -32768 is below -32767"},
+        {"abc", "odd.raw", "odd.raw: an odd number of bytes"},
+    };
+    for (const auto& b : bad) {
+        std::ofstream(Path(b.name), std::ios::binary) << b.contents;
+        const ProcessResult run = Render({"-w", "arb", "--arb", Path(b.name), "-o", Path("x.raw")});
+        EXPECT_EQ(run.status, 1) << b.name;
+        EXPECT_NE(run.err.find(b.reason), std::string::npos) << run.err;
+    }
 }
 
 TEST_F(RenderTool, aGermanLocale_changesNothing)

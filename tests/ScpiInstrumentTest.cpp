@@ -183,9 +183,9 @@ TEST(ScpiInstrument, generatorDriversCommands_eachLineAndTheErrorItLeaves)
         std::string error;
     } session[] = {
         {"FUNC RAMP;FUNC:RAMP:SYMM 30;SYMM?;:FUNC?", "3.0000000000E+01;RAMP", noError},
-        {"FUNC:RAMP:SYMM 101", "", range + "the symmetry is 0.0000000000E+00 to 1.0000000000E+02 %\""},
-        {"APPL:USER 1000;:FUNC?", "RAMP",
-         conflict + "no arbitrary waveform is selected\""},
+        {"FUNC:RAMP:SYMM 101", "",
+         range + "the symmetry is 0.0000000000E+00 to 1.0000000000E+02 %\""},
+        {"APPL:USER 1000;:FUNC?", "RAMP", conflict + "no arbitrary waveform is selected\""},
         {"FUNC DC;FUNC?", "RAMP", conflict + "the output is AC-coupled: it gives no DC\""},
         // Each part of a square at least one sample: a third of 48 kHz.
         {"FREQ 16000;FUNC SQU;FUNC:SQU:DCYC 20", "",
@@ -193,25 +193,27 @@ TEST(ScpiInstrument, generatorDriversCommands_eachLineAndTheErrorItLeaves)
         // The 1:100 pulse's limit, and a width's own.
         {"*RST;FREQ 1000;FUNC PULS;FUNC?", "SIN",
          conflict + "decrease the frequency below 480.000Hz\""},
-        {"FREQ 200;FUNC PULS;PULS:WIDT 1 MS;:FREQ 1000;FREQ?", "2.0000000000E+02",
+        {"FREQ 200;FUNC PULS;FREQ? MAX;:PULS:WIDT 1 MS;:FREQ 1000;FREQ?;FREQ? MAX",
+         "4.8000000000E+02;2.0000000000E+02;9.7959183673E+02",
          conflict + "decrease the frequency below 979.592Hz\""},
         {"FUNC:PULS:HOLD DCYC;:FREQ 400;PULS:WIDT?;DCYC?", "5.0000000000E-04;2.0000000000E+01",
          noError},
-        {"PULS:TRAN 50 NS", "", range + "the edge time is 2.0833333333E-05 to 5.0000000000E-04 s\""},
+        {"PULS:TRAN 50 NS", "",
+         range + "the edge time is 2.0833333333E-05 to 5.0000000000E-04 s\""},
         // Levels: a unit on the value, dBm into a finite load, HIGH and LOW.
         {"*RST;VOLT 0.5VRMS;VOLT?;:VOLT:UNIT?", "1.4142135624E+00;VPP", noError},
         {"VOLT -10 DBM;VOLT?", "2.0000000000E-01", noError},
         {"OUTP:LOAD INF;:VOLT:UNIT DBM", "", conflict + "dBm needs a finite OUTPut:LOAD\""},
-        {"VOLT:HIGH 0.8;LOW -0.8;HIGH?;LOW?;:VOLT?", "8.0000000000E-01;-8.0000000000E-01;1.6000000000E+00",
-         noError},
+        {"VOLT:HIGH 0.8;LOW -0.8;HIGH?;LOW?;:VOLT?",
+         "8.0000000000E-01;-8.0000000000E-01;1.6000000000E+00", noError},
         {"VOLT:HIGH -0.1", "",
          conflict + "the output is AC-coupled: the high level is above 0 V and the low level "
                     "below, symmetric about 0 V\""},
         {"VOLT:HIGH 1;LOW -0.5;:VOLT?", "2.0000000000E+00",
          conflict + "the output is AC-coupled: the high and low levels are symmetric about 0 V, "
                     "and they are now 1.0000000000E+00 V and -1.0000000000E+00 V\""},
-        {"OUTP:POL INV;POL?;:PHAS 90;PHAS?;:UNIT:ANGL RAD;:PHAS?", "INV;9.0000000000E+01;1.5707963268E+00",
-         noError},
+        {"OUTP:POL INV;POL?;:PHAS 90;PHAS?;:UNIT:ANGL RAD;:PHAS?",
+         "INV;9.0000000000E+01;1.5707963268E+00", noError},
         {"PHAS 7", "", range + "the phase is -6.2831853072E+00 to 6.2831853072E+00 RAD\""},
         {"UNIT:ANGL DEG;:PHAS:SYNC", "", noError},
         // Bursts, triggers, and the outputs a sound card has not.
@@ -222,8 +224,10 @@ TEST(ScpiInstrument, generatorDriversCommands_eachLineAndTheErrorItLeaves)
         {"*TRG", "", "-211,\"Trigger ignored; the output is off\""},
         {"BURS:MODE GAT", "",
          conflict + "no gate input: bursts are triggered (BUS) or repeat (IMMediate)\""},
-        {"TRIG:SOUR EXT", "", conflict + "no trigger input: the source is IMMediate, TIMer or BUS\""},
-        {"OUTP:SYNC ON", "", conflict + "the sound card has no sync or trigger output: it stays off\""},
+        {"TRIG:SOUR EXT", "",
+         conflict + "no trigger input: the source is IMMediate, TIMer or BUS\""},
+        {"OUTP:SYNC ON", "",
+         conflict + "the sound card has no sync or trigger output: it stays off\""},
         {"OUTP:SYNC OFF;SYNC?", "0", noError},
         // Sweeps: centre and span move both ends.
         {"*RST;FREQ:STAR 100;STOP 1000;CENT?;SPAN?", "5.5000000000E+02;9.0000000000E+02", noError},
@@ -233,12 +237,13 @@ TEST(ScpiInstrument, generatorDriversCommands_eachLineAndTheErrorItLeaves)
         // Arbitrary waveforms: ASCII, DAC codes, a block in either byte order.
         {"DATA VOLATILE, 0, 0.5, 1, -1;FUNC:USER VOLATILE;:FUNC USER;FUNC?;FUNC:USER?",
          "USER;VOLATILE", noError},
-        {"DATA:ARB:DAC NEXT, 0, 40000", "", range + "a code is a whole number from -32767 to 32767: 40000\""},
-        {"FORM:BORD SWAP;:DATA:ARB:DAC W,#14\x01\x00\xff\x7f;:DATA:ATTR:POIN? W"s,
-         "2", noError},
+        {"DATA:ARB:DAC NEXT, 0, 40000", "",
+         range + "a code is a whole number from -32767 to 32767: 40000\""},
+        {"FORM:BORD SWAP;:DATA:ARB:DAC W,#14\x01\x00\xff\x7f;:DATA:ATTR:POIN? W"s, "2", noError},
         {"DATA:CAT?;:FUNC:ARB NOPE", "\"VOLATILE\",\"W\"",
          "-224,\"Illegal parameter value; no waveform named NOPE; stored: VOLATILE, W\""},
-        {"DATA:DEL VOLATILE", "", conflict + "the waveform plays: select another before deleting it\""},
+        {"DATA:DEL VOLATILE", "",
+         conflict + "the waveform plays: select another before deleting it\""},
         {"DATA:VOL:CLE;:DATA:CAT?;:FUNC?", "\"\";USER", noError},
         // What the instrument has no hardware for: accepted, and silent.
         {"SYST:BEEP;:SYST:LOC;:SYST:COMM:RLST?;:DISP:TEXT 'a\"b<i>';TEXT?", "LOC;\"a\"\"b<i>\"",

@@ -64,14 +64,21 @@ TEST(ShapeSynthesis, shapes_giveTheirSamplesAtTheCyclesLandmarks)
         ShapeSettings shape;
         std::vector<std::pair<int, int>> samples;  // place, value (within one step)
     } cases[] = {
-        {"rising ramp", kRamp, ramp, {{0, 0}, {16, 16383}, {31, 31743}, {32, -32767}, {48, -16383}}},
+        {"rising ramp",
+         kRamp,
+         ramp,
+         {{0, 0}, {16, 16383}, {31, 31743}, {32, -32767}, {48, -16383}}},
         {"falling ramp", kRamp, falling, {{0, 32767}, {16, 16383}, {32, 0}, {48, -16383}}},
         {"square 25 %", kSquare, duty, {{0, -32767}, {47, -32767}, {48, 32767}, {63, 32767}}},
         {"sine at 90 degrees", kSine, phase, {{0, 32767}, {16, 0}, {32, -32767}}},
-        {"arbitrary, linear between points", kArbitrary, arb,
+        {"arbitrary, linear between points",
+         kArbitrary,
+         arb,
          {{0, 0}, {8, 16383}, {16, 32767}, {24, 16383}, {48, -32767}}},
         {"pulse of 10 samples", kPulse, pulse, {{0, -32767}, {9, -32767}, {10, 0}, {63, 0}}},
-        {"pulse with 4-sample edges", kPulse, edges,
+        {"pulse with 4-sample edges",
+         kPulse,
+         edges,
          {{0, -8191}, {3, -32767}, {10, -24575}, {13, 0}}},
     };
     for (const auto& c : cases) {
@@ -96,7 +103,8 @@ TEST(ShapeSynthesis, bursts_soundTheirCyclesThenSilenceAndFireOnce)
     EXPECT_EQ(state.m_sampleCount, 480);  // one burst period
     EXPECT_EQ(g_sampleBuffer[16], 32767);
     EXPECT_NE(g_sampleBuffer[191], 0);
-    EXPECT_TRUE(std::all_of(g_sampleBuffer + 192, g_sampleBuffer + 480, [](int v) { return v == 0; }));
+    EXPECT_TRUE(
+        std::all_of(g_sampleBuffer + 192, g_sampleBuffer + 480, [](int v) { return v == 0; }));
 
     burst.triggered = true;  // waiting: silence; fired: the cycles, then silence
     ASSERT_EQ(Make(state, burst), SynthesisResult::Ready);
@@ -126,7 +134,7 @@ TEST(ShapeSynthesis, sweeps_passThroughEveryFrequencyBetweenTheirEnds)
     ASSERT_EQ(Make(state, sweep), SynthesisResult::Ready) << g_messageText;
     EXPECT_EQ(state.m_sampleCount, 48000);
     EXPECT_NEAR(risingCrossings(48000), 550, 1);  // the mean frequency, for one second
-    sweep.logSweep = true;  // 9 / ln 10 decades' worth of 100 Hz
+    sweep.logSweep = true;                        // 9 / ln 10 decades' worth of 100 Hz
     ASSERT_EQ(Make(state, sweep), SynthesisResult::Ready);
     EXPECT_NEAR(risingCrossings(48000), 100 * 9 / std::log(10.0), 1);
 }

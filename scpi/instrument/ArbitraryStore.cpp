@@ -8,8 +8,8 @@
 
 #include "ScpiParser.h"
 
-int ArbitraryStore::Store(const std::string& name, const std::vector<std::string>& values,
-                          bool dac, bool swapped, std::string& detail)
+int ArbitraryStore::Store(const std::string& name, const std::vector<std::string>& values, bool dac,
+                          bool swapped, std::string& detail)
 {
     if (name.empty()) {
         detail = "a waveform's name is a letter, then up to 11 letters, digits or _";
@@ -21,8 +21,7 @@ int ArbitraryStore::Store(const std::string& name, const std::vector<std::string
     }
     std::vector<double> points;
     if (values.size() == 1 && BlockLength(values.front()) != std::string::npos) {
-        if (const int error = ReadBlock(values.front(), dac, swapped, points, detail);
-            error != 0) {
+        if (const int error = ReadBlock(values.front(), dac, swapped, points, detail); error != 0) {
             return error;
         }
     } else {

@@ -23,8 +23,8 @@ public:
     // Stores `values` under `name` (a waveform of that name is replaced):
     // numbers from -1 to 1, or with `dac` integer codes, in ASCII or, as
     // the one value, an IEEE 488.2 block of 32-bit IEEE floats (with `dac`,
-    // 16-bit codes), most significant byte first unless `swapped`. Returns 0, or the error and its reason
-    // in `detail` (nothing stored).
+    // 16-bit codes), most significant byte first unless `swapped`. Returns 0, or the error and its
+    // reason in `detail` (nothing stored).
     int Store(const std::string& name, const std::vector<std::string>& values, bool dac,
               bool swapped, std::string& detail);
     // A waveform by name; empty when there is none.

@@ -539,7 +539,7 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
     double hertz = 0.0;
     if (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault")) {
         hertz = Is(text, "MINimum")   ? m_dialog.m_minFrequency
-                : Is(text, "MAXimum") ? m_dialog.m_maxFrequency
+                : Is(text, "MAXimum") ? m_shapes.MostFrequency()
                                       : kDefaultFrequency;
     } else if (const int error = ParseFrequency(text, hertz); error != 0) {
         Queue(error == scpi::kInvalidCharacterData ? scpi::kIllegalParameterValue : error,
@@ -566,7 +566,7 @@ bool ScpiInstrument::AskFrequency(const ScpiCommand& command, std::string& answe
 {
     double hertz = m_dialog.m_frequency;
     if (!m_read.ReadLimitQuery(
-            command, {m_dialog.m_minFrequency, m_dialog.m_maxFrequency, kDefaultFrequency},
+            command, {m_dialog.m_minFrequency, m_shapes.MostFrequency(), kDefaultFrequency},
             hertz)) {
         return false;
     }

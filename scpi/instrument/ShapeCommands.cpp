@@ -1,5 +1,6 @@
 #include "ShapeCommands.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -279,8 +280,7 @@ bool ShapeCommands::SetPulseDutyCycle(const ScpiCommand& command)
 {
     const double f = m_dialog.m_frequency;
     double percent = 0.0;
-    if (!m_read.ReadSetting(command,
-                            {100 * kSample * f, 100 * (1 - Shape().pulseEdge * f), 1.0},
+    if (!m_read.ReadSetting(command, {100 * kSample * f, 100 * (1 - Shape().pulseEdge * f), 1.0},
                             {{"PCT", 1.0}}, "pulse duty cycle", "%", percent)) {
         return false;
     }
@@ -329,6 +329,21 @@ bool ShapeCommands::AskPulseHold(const ScpiCommand& command, std::string& answer
     return AskWord(command, answer, m_holdDutyCycle ? "DCYC" : "WIDT");
 }
 
+double ShapeCommands::MostFrequency() const
+{
+    const double most = m_dialog.m_maxFrequency;
+    switch (m_dialog.m_waveform) {
+    case kPulse:
+        return std::min(most, Shape().pulseWidth > 0.0
+                                  ? 1 / (Shape().pulseWidth + Shape().pulseEdge)
+                                  : kRate / 100);
+    case kSquare:
+        return std::min(most, kRate * std::min(Shape().dutyCycle, 100 - Shape().dutyCycle) / 100);
+    default:
+        return most;
+    }
+}
+
 void ShapeCommands::FollowFrequency(GeneratorSettings& next) const
 {
     if (m_holdDutyCycle && next.shape.pulseWidth > 0.0) {
@@ -358,8 +373,8 @@ bool ShapeCommands::SetPhase(const ScpiCommand& command)
 {
     const double turn = kDegreesPerTurn * AngleScale();
     double angle = 0.0;
-    return m_read.ReadSetting(command, {-turn, turn, 0.0}, {}, "phase",
-                              m_radians ? "RAD" : "DEG", angle) &&
+    return m_read.ReadSetting(command, {-turn, turn, 0.0}, {}, "phase", m_radians ? "RAD" : "DEG",
+                              angle) &&
            Edit([&](GeneratorSettings& s) { s.shape.phase = angle / AngleScale(); });
 }
 
@@ -802,9 +817,9 @@ bool ShapeCommands::SelectArbitrary(const ScpiCommand& command)
             names += names.empty() ? "" : ", ";
             names += stored;
         }
-        m_queue(scpi::kIllegalParameterValue, "no waveform named " + command.parameters.front() +
-                                                  (names.empty() ? "; none stored"
-                                                                 : "; stored: " + names));
+        m_queue(scpi::kIllegalParameterValue,
+                "no waveform named " + command.parameters.front() +
+                    (names.empty() ? "; none stored" : "; stored: " + names));
         return false;
     }
     m_selected = name;

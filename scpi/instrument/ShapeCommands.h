@@ -38,6 +38,9 @@ public:
     // The frequency is about to change to `next.frequency`: a pulse that
     // holds its duty cycle takes the width that keeps it.
     void FollowFrequency(GeneratorSettings& next) const;
+    // The highest frequency the function plays with its parameters: the
+    // pulse's from its width and edges, the square's from its duty cycle.
+    double MostFrequency() const;
     // The arbitrary waveform the function ARB plays; none selected: empty.
     std::string SelectedName() const { return m_selected; }
     void Reset();
