@@ -67,8 +67,8 @@ public:
         return Log("close", handle);
     }
 
-    int Switch(WaveOutHandle handle, const char* frames, std::uint32_t bytes, double,
-               double) override
+    int Switch(WaveOutHandle handle, const char* frames, std::uint32_t bytes, double from,
+               double to) override
     {
         if (handle->m_state.PlayingEpoch() == 0) {
             return MMSYSERR_NOTSUPPORTED;
@@ -76,6 +76,20 @@ public:
         Log("switch", handle);
         m_switched.assign(reinterpret_cast<const std::int16_t*>(frames),
                           reinterpret_cast<const std::int16_t*>(frames) + bytes / 2);
+        m_switchCycles = {from, to};
+        return MMSYSERR_NOERROR;
+    }
+
+    int Trigger(WaveOutHandle handle, const char* frames, std::uint32_t bytes,
+                std::uint32_t repeatFrom) override
+    {
+        if (handle->m_state.PlayingEpoch() == 0) {
+            return MMSYSERR_NOTSUPPORTED;
+        }
+        Log("trigger", handle);
+        m_switched.assign(reinterpret_cast<const std::int16_t*>(frames),
+                          reinterpret_cast<const std::int16_t*>(frames) + bytes / 2);
+        m_repeatFrom = repeatFrom;
         return MMSYSERR_NOERROR;
     }
 
@@ -108,7 +122,9 @@ public:
     int m_openDevices = 0;
     WaveFormatEx m_format;
     WaveHeader m_written;
-    std::vector<std::int16_t> m_switched;  // the samples of the loop last switched to
+    std::vector<std::int16_t> m_switched;      // the samples of the loop last switched to
+    std::pair<double, double> m_switchCycles;  // its cycles per sample, old and new
+    std::uint32_t m_repeatFrom = 0;            // the last trigger's
 
 private:
     int Log(const char* call, WaveOutHandle handle)

@@ -143,3 +143,67 @@ TEST_F(SettingsPolicy, startRoute_restartsAndARefusalStops)
 }
 
 }  // namespace
+
+namespace {
+
+GeneratorSettings Shaped(int waveform, double frequency, void (*shape)(ShapeSettings&))
+{
+    GeneratorSettings settings = Asking(waveform, frequency);
+    shape(settings.shape);
+    return settings;
+}
+
+// A switch between whole-cycle waveforms keeps the phase (both loops'
+// cycles per sample reach the device); one from or to a burst or sweep
+// keeps the place in the loop instead, as their loops are not cycles.
+TEST_F(SettingsPolicy, switches_keepThePhaseOfCyclesAndThePlaceOfBurstsAndSweeps)
+{
+    const auto burst = [](ShapeSettings& s) { s.burst = true; };
+    const auto sweep = [](ShapeSettings& s) { s.sweep = true; };
+    const auto phase = [](ShapeSettings& s) { s.phase = 90.0; };
+    const struct {
+        GeneratorSettings from, to;
+        bool keepsPhase;
+    } cases[] = {
+        {Asking(kSine, 500.0), Shaped(kRamp, 750.0, phase), true},
+        {Shaped(kSine, 500.0, phase), Asking(kSquare, 1000.0), true},
+        {Asking(kSine, 500.0), Shaped(kSine, 500.0, burst), false},
+        {Shaped(kSine, 500.0, sweep), Asking(kSine, 500.0), false},
+        {Asking(kSine, 500.0), Asking(kWhiteNoise, 500.0), false},
+    };
+    for (const auto& c : cases) {
+        Start("500");
+        ASSERT_EQ(dialog.ApplySettings(c.from, SettingsRoute::Live), SettingsOutcome::Switched);
+        ASSERT_EQ(dialog.ApplySettings(c.to, SettingsRoute::Live), SettingsOutcome::Switched);
+        const auto [from, to] = waveOut.m_switchCycles;
+        EXPECT_EQ(from > 0.0 && to > 0.0, c.keepsPhase) << c.to.waveform;
+    }
+}
+
+// A trigger holds the waiting silence, then hands over the burst to play
+// once, from its first frame, with its silence to loop after it.
+TEST_F(SettingsPolicy, trigger_firesATriggeredBurstOnlyWhilePlaying)
+{
+    const auto triggered = [](ShapeSettings& s) {
+        s.burst = true;
+        s.burstCycles = 2;
+        s.triggered = true;
+    };
+    EXPECT_FALSE(dialog.FireTrigger());  // stopped
+    Start("500");
+    EXPECT_FALSE(dialog.FireTrigger());  // nothing waits for a trigger
+    ASSERT_EQ(dialog.ApplySettings(Shaped(kSine, 750.0, triggered), SettingsRoute::Live),
+              SettingsOutcome::Switched);
+    EXPECT_EQ(waveOut.m_switched.size(), static_cast<std::size_t>(kTriggerIdleSamples));
+    TakeLog();
+    ASSERT_TRUE(dialog.FireTrigger());
+    const std::vector<std::string> calls = TakeLog();
+    EXPECT_EQ(calls.front(), "switch");
+    EXPECT_EQ(calls.back(), "trigger");
+    ASSERT_EQ(waveOut.m_switched.size(), 128u + kTriggerIdleSamples);  // two 64-sample cycles
+    EXPECT_EQ(waveOut.m_repeatFrom, 2u * 128);
+    EXPECT_EQ(waveOut.m_switched[16], 32767);
+    EXPECT_EQ(waveOut.m_switched[128], 0);
+}
+
+}  // namespace

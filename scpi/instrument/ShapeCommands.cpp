@@ -520,7 +520,9 @@ bool ShapeCommands::Trigger()
         return true;
     }
     if (!m_dialog.FireTrigger()) {
-        m_queue(scpi::kTriggerIgnored, "the output is off");
+        m_queue(scpi::kTriggerIgnored, m_dialog.m_waveOut == nullptr
+                                           ? "the output is off"
+                                           : "the output device cannot start a burst");
         return true;
     }
     m_triggeredLength = std::chrono::milliseconds(
