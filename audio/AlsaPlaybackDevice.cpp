@@ -429,7 +429,7 @@ void AlsaPlaybackDevice::TakeSwitch(std::uint32_t epoch)
     m_loop = asked->loop;
     m_position = triggered ? 0 : position;
     m_repeatFrame = triggered ? asked->repeatFrame : 0;
-    m_firstPass = triggered;
+    m_firstPass = triggered && m_repeatFrame > 0;  // (from 0: a restart, written at once)
 }
 
 // Writes up to one period from the current position, never across the

@@ -103,10 +103,11 @@ TEST(ScpiInstrument, driversAndTheStandards_eachLineAndTheErrorItLeaves)
         {"*FOO 1", "", "-113,\"Undefined header; *FOO\""},
         {"*SAV 1", "", "-113,\"Undefined header; *SAV\""},
         {"*OPT?", "0", noError},
-        // Numbered nodes: 1 is the only channel.
+        // Numbered nodes: channel 1 or 2, and 1 without a number.
         {"SOUR1:FREQ 1000;FREQ1?;:OUTP1 ON;OUTP1?;:FUNC1 SQU;FUNC1?", "1.0000000000E+03;1;SQU",
          noError},
-        {"SOUR2:FREQ 2000;:FREQ?", "", "-114,\"Header suffix out of range; SOUR2\""},
+        {"SOUR2:FREQ 2000;FREQ?;:FREQ?;:OUTP2?", "2.0000000000E+03;1.0000000000E+03;0", noError},
+        {"SOUR3:FREQ 2000", "", "-114,\"Header suffix out of range; SOUR3\""},
         // Booleans: nonzero after rounding is ON.
         {"OUTP 0.4;OUTP?;OUTP 2;OUTP?", "0;1", noError},
         // MIN, MAX and DEF as values and as query parameters; GHz a unit.

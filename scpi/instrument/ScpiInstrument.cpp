@@ -230,21 +230,40 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
     return headers;
 }
 
+ScpiInstrument::Channel::Channel(ScpiInstrument& instrument, int index, IWaveOut& output,
+                                 ITickSource& ticks)
+    : dialog(window, output, ticks),
+      shapes(
+          dialog, instrument.m_read, instrument.m_store,
+          [&instrument](const GeneratorSettings& next) { return instrument.Change(next); },
+          [&instrument](int code, const std::string& detail) { instrument.Queue(code, detail); },
+          [&instrument] { return instrument.m_output.Synchronize(); }),
+      amplitude(instrument.m_fullScale)
+{
+    window.m_onMessage = [&instrument, index](const char* text) {
+        instrument.OnMessage(index, text);
+    };
+    window.m_onFailure = [&instrument](const char* line) { instrument.m_failure = line; };
+    dialog.OnInitDialog();
+    dialog.m_centredNoise = true;
+}
+
 ScpiInstrument::ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp,
                                std::string serial)
     : m_read([this](int code, const std::string& detail) { Queue(code, detail); }),
-      m_dialog(m_window, device, ticks),
-      m_shapes(
-          m_dialog, m_read, [this](const GeneratorSettings& next) { return Change(next); },
-          [this](int code, const std::string& detail) { Queue(code, detail); }),
       m_fullScale(fullScaleVpp),
       m_serial(std::move(serial)),
-      m_amplitude(fullScaleVpp)
+      m_output(device)
 {
-    m_window.m_onMessage = [this](const char* text) { OnMessage(text); };
-    m_window.m_onFailure = [this](const char* line) { m_failure = line; };
-    m_dialog.OnInitDialog();
-    m_dialog.m_centredNoise = true;
+    for (int index = 0; index < StereoWaveOut::kChannels; ++index) {
+        m_channels[static_cast<std::size_t>(index)] =
+            std::make_unique<Channel>(*this, index, m_output.Channel(index), ticks);
+    }
+}
+
+ScpiInstrument::~ScpiInstrument()
+{
+    SwitchOff();
 }
 
 bool ScpiInstrument::Begin(std::string_view message, ScpiSession& session, std::string& response)
@@ -286,11 +305,16 @@ bool Waits(const ScpiCommand& command)
 // milliseconds), or it is lost.
 bool ScpiInstrument::SoundAtDevice() const
 {
-    if (!m_on || m_dialog.m_waveOut == nullptr) {
-        return true;
+    for (const auto& channel : m_channels) {
+        if (!channel->on || channel->dialog.m_waveOut == nullptr) {
+            continue;
+        }
+        const OutputStatus status = IWaveOut::Status(channel->dialog.m_waveOut);
+        if (status.state == OutputState::Playing && status.loopWritten != status.loopsAsked) {
+            return false;
+        }
     }
-    const OutputStatus status = IWaveOut::Status(m_dialog.m_waveOut);
-    return status.state != OutputState::Playing || status.loopWritten == status.loopsAsked;
+    return true;
 }
 
 bool ScpiInstrument::CanContinue(const ScpiSession& session) const
@@ -307,7 +331,9 @@ bool ScpiInstrument::RunMessage(ScpiSession& session, std::string& response)
             if (!session.waitUntil) {
                 // (a triggered burst's *OPC waits for the whole burst)
                 session.waitUntil =
-                    std::chrono::steady_clock::now() + kLongestWait + m_shapes.TriggeredLength();
+                    std::chrono::steady_clock::now() + kLongestWait +
+                    std::max(m_channels[0]->shapes.TriggeredLength(),
+                             m_channels[1]->shapes.TriggeredLength());
             }
             return false;
         }
@@ -383,19 +409,33 @@ bool ScpiInstrument::Run(const ScpiCommand& command, ScpiSession& session, std::
         Queue(scpi::kUndefinedHeader);
         return false;
     }
-    // One instrument with one output: every numbered node is number 1.
-    for (const std::string& node : typed) {
-        if (SplitSuffix(node).second != 1) {
-            Queue(scpi::kHeaderSuffixOutOfRange, node);
-            return false;
-        }
+    m_current = ChannelOf(typed);
+    if (m_current < 0) {
+        m_current = 0;
+        return false;
     }
     if (header.shape != nullptr) {
-        return command.query ? (m_shapes.*header.shape->ask)(command, answer)
-                             : (m_shapes.*header.shape->set)(command);
+        return command.query ? (Ch().shapes.*header.shape->ask)(command, answer)
+                             : (Ch().shapes.*header.shape->set)(command);
     }
     return command.query ? header.own->ask(*this, command, answer)
                          : header.own->set(*this, command);
+}
+
+// Two outputs: a numbered node is channel 1 or 2 (SOURce2, OUTPut2); a
+// header with no number is channel 1, as on bench generators.
+int ScpiInstrument::ChannelOf(const std::vector<std::string>& typed)
+{
+    int channel = 0;
+    for (const std::string& node : typed) {
+        const long number = SplitSuffix(node).second;
+        if (number < 1 || number > StereoWaveOut::kChannels) {
+            Queue(scpi::kHeaderSuffixOutOfRange, node);
+            return -1;
+        }
+        channel = number == 2 ? 1 : channel;
+    }
+    return channel;
 }
 
 bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
@@ -418,7 +458,10 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
     if (query && name == "IDN") {
         answer = "wavegen,wavegen-scpi," + m_serial + "," WAVEGEN_VERSION;
     } else if (!query && name == "TRG") {
-        m_shapes.Trigger();
+        // (the channel that waits for a bus trigger; channel 1 says why
+        // when none does)
+        const bool second = m_channels[1]->on && m_channels[1]->dialog.m_shape.triggered;
+        m_channels[second ? 1 : 0]->shapes.Trigger();
     } else if (!query && name == "RST") {
         Reset();
     } else if (!query && name == "CLS") {
@@ -474,13 +517,13 @@ int ScpiInstrument::FunctionNamed(const std::string& text)
 
 std::string ScpiInstrument::FunctionName() const
 {
-    switch (m_dialog.m_waveform) {
+    switch (Ch().dialog.m_waveform) {
     case kRamp:
         return "RAMP";
     case kArbitrary:
-        return m_userName ? "USER" : "ARB";
+        return Ch().userName ? "USER" : "ARB";
     default:
-        return ShortForm(kFunctions[m_dialog.m_waveform]);
+        return ShortForm(kFunctions[Ch().dialog.m_waveform]);
     }
 }
 
@@ -495,23 +538,23 @@ bool ScpiInstrument::SetFunction(const ScpiCommand& command)
     }
     if (const int row = FunctionNamed(command.parameters.front()); row >= 0) {
         if (row == kArbitrary) {
-            m_userName = Is(command.parameters.front(), "USER");
+            Ch().userName = Is(command.parameters.front(), "USER");
         }
-        if (row == m_dialog.m_waveform) {
+        if (row == Ch().dialog.m_waveform) {
             return true;  // the same again: nothing to do
         }
         // (Full scale stays full scale, whatever the function's span.)
         const double most = MostAmplitude(row);
-        const bool atMost = m_amplitude == MostAmplitude(m_dialog.m_waveform);
-        const bool reduced = !atMost && m_amplitude > most;
-        const double vpp = atMost ? most : std::min(m_amplitude, most);
-        GeneratorSettings next = m_dialog.Settings();
+        const bool atMost = Ch().amplitude == MostAmplitude(Ch().dialog.m_waveform);
+        const bool reduced = !atMost && Ch().amplitude > most;
+        const double vpp = atMost ? most : std::min(Ch().amplitude, most);
+        GeneratorSettings next = Ch().dialog.Settings();
         next.waveform = row;
         next.level = LevelFor(vpp, row);
         if (!Change(next)) {
             return true;  // refused, its error queued: the message goes on
         }
-        m_amplitude = vpp;
+        Ch().amplitude = vpp;
         if (reduced) {
             Queue(scpi::kSettingsConflict, "amplitude reduced to the most this function has");
         }
@@ -538,8 +581,8 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
     const std::string& text = command.parameters.front();
     double hertz = 0.0;
     if (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault")) {
-        hertz = Is(text, "MINimum")   ? m_dialog.m_minFrequency
-                : Is(text, "MAXimum") ? m_shapes.MostFrequency()
+        hertz = Is(text, "MINimum")   ? Ch().dialog.m_minFrequency
+                : Is(text, "MAXimum") ? Ch().shapes.MostFrequency()
                                       : kDefaultFrequency;
     } else if (const int error = ParseFrequency(text, hertz); error != 0) {
         Queue(error == scpi::kInvalidCharacterData ? scpi::kIllegalParameterValue : error,
@@ -552,21 +595,21 @@ bool ScpiInstrument::SetFrequency(const ScpiCommand& command)
         Queue(scpi::kIllegalParameterValue, "not a frequency above 0 Hz: " + text);
         return false;
     }
-    if (hertz == m_dialog.m_frequency) {
+    if (hertz == Ch().dialog.m_frequency) {
         return true;  // the same again: nothing to do
     }
-    GeneratorSettings next = m_dialog.Settings();
+    GeneratorSettings next = Ch().dialog.Settings();
     next.frequency = hertz;
-    m_shapes.FollowFrequency(next);
+    Ch().shapes.FollowFrequency(next);
     Change(next);
     return true;
 }
 
 bool ScpiInstrument::AskFrequency(const ScpiCommand& command, std::string& answer)
 {
-    double hertz = m_dialog.m_frequency;
+    double hertz = Ch().dialog.m_frequency;
     if (!m_read.ReadLimitQuery(
-            command, {m_dialog.m_minFrequency, m_shapes.MostFrequency(), kDefaultFrequency},
+            command, {Ch().dialog.m_minFrequency, Ch().shapes.MostFrequency(), kDefaultFrequency},
             hertz)) {
         return false;
     }
@@ -584,7 +627,7 @@ double ScpiInstrument::MostAmplitude(int waveform) const
 // (peak to peak being the span of -1 to 1).
 double ScpiInstrument::PeakToRms(int waveform) const
 {
-    const ShapeSettings& shape = m_dialog.m_shape;
+    const ShapeSettings& shape = Ch().dialog.m_shape;
     const auto twoLevel = [](double high) { return 1 / std::sqrt(high * (1 - high)); };
     switch (waveform) {
     case kRamp:
@@ -593,7 +636,7 @@ double ScpiInstrument::PeakToRms(int waveform) const
         return shape.dutyCycle == 50.0 ? 2.0 : twoLevel(shape.dutyCycle / 100);
     case kPulse:
         return shape.pulseWidth == 0.0 ? kPeakToRms[kPulse]
-                                       : twoLevel(shape.pulseWidth * m_dialog.m_frequency);
+                                       : twoLevel(shape.pulseWidth * Ch().dialog.m_frequency);
     case kArbitrary: {
         const double rms = shape.points ? ArbitraryRms(*shape.points) : 0.0;
         return rms > 0.0 ? 2 / rms : 2 * std::sqrt(3.0);
@@ -605,12 +648,12 @@ double ScpiInstrument::PeakToRms(int waveform) const
 
 double ScpiInstrument::ToVpp(double value, AmplitudeUnit unit) const
 {
-    const double ratio = PeakToRms(m_dialog.m_waveform);
+    const double ratio = PeakToRms(Ch().dialog.m_waveform);
     switch (unit) {
     case AmplitudeUnit::Vrms:
         return value * ratio;
     case AmplitudeUnit::Dbm:
-        return std::sqrt(m_load * kMilliwatt * std::pow(10.0, value / 10)) * ratio;
+        return std::sqrt(Ch().load * kMilliwatt * std::pow(10.0, value / 10)) * ratio;
     default:
         return value;
     }
@@ -618,12 +661,12 @@ double ScpiInstrument::ToVpp(double value, AmplitudeUnit unit) const
 
 double ScpiInstrument::FromVpp(double vpp, AmplitudeUnit unit) const
 {
-    const double rms = vpp / PeakToRms(m_dialog.m_waveform);
+    const double rms = vpp / PeakToRms(Ch().dialog.m_waveform);
     switch (unit) {
     case AmplitudeUnit::Vrms:
         return rms;
     case AmplitudeUnit::Dbm:
-        return 10 * std::log10(rms * rms / m_load / kMilliwatt);
+        return 10 * std::log10(rms * rms / Ch().load / kMilliwatt);
     default:
         return vpp;
     }
@@ -667,12 +710,12 @@ bool ScpiInstrument::SetAmplitude(const ScpiCommand& command)
         return false;
     }
     std::string text = command.parameters.front();
-    AmplitudeUnit unit = m_unit;
+    AmplitudeUnit unit = Ch().unit;
     const bool suffixed = TakeUnitSuffix(text, unit);
     if (unit == AmplitudeUnit::Dbm && !DbmAllowed()) {
         return false;
     }
-    const double most = MostAmplitude(m_dialog.m_waveform);
+    const double most = MostAmplitude(Ch().dialog.m_waveform);
     const double least = most * kLeastLevel;
     double vpp = 0.0;
     if (!suffixed && (Is(text, "MINimum") || Is(text, "MAXimum") || Is(text, "DEFault"))) {
@@ -693,38 +736,38 @@ bool ScpiInstrument::SetAmplitude(const ScpiCommand& command)
                                          kUnitNames[static_cast<int>(unit)]);
         return false;
     }
-    m_boundSet = Bound::None;
+    Ch().boundSet = Bound::None;
     SetVpp(std::min(vpp, most));
     return true;
 }
 
 void ScpiInstrument::SetVpp(double vpp)
 {
-    if (vpp == m_amplitude) {
+    if (vpp == Ch().amplitude) {
         return;  // the same again: nothing to do
     }
-    GeneratorSettings next = m_dialog.Settings();
-    next.level = LevelFor(vpp, m_dialog.m_waveform);
+    GeneratorSettings next = Ch().dialog.Settings();
+    next.level = LevelFor(vpp, Ch().dialog.m_waveform);
     if (Change(next)) {
-        m_amplitude = vpp;
+        Ch().amplitude = vpp;
     }
 }
 
 bool ScpiInstrument::AskAmplitude(const ScpiCommand& command, std::string& answer)
 {
-    const double most = MostAmplitude(m_dialog.m_waveform);
-    double vpp = m_amplitude;
+    const double most = MostAmplitude(Ch().dialog.m_waveform);
+    double vpp = Ch().amplitude;
     if (!m_read.ReadLimitQuery(command, {most * kLeastLevel, most, most}, vpp)) {
         return false;
     }
-    answer = ScpiNumber(FromVpp(vpp, m_unit));
+    answer = ScpiNumber(FromVpp(vpp, Ch().unit));
     return true;
 }
 
 // dBm is a power: it needs the load the output drives.
 bool ScpiInstrument::DbmAllowed()
 {
-    if (m_load < kInfinity) {
+    if (Ch().load < kInfinity) {
         return true;
     }
     Queue(scpi::kSettingsConflict, "dBm needs a finite OUTPut:LOAD");
@@ -736,7 +779,7 @@ bool ScpiInstrument::DbmAllowed()
 bool ScpiInstrument::SetLevel(const ScpiCommand& command, Bound bound)
 {
     const double sign = bound == Bound::High ? 1.0 : -1.0;
-    const double half = MostAmplitude(m_dialog.m_waveform) / 2;
+    const double half = MostAmplitude(Ch().dialog.m_waveform) / 2;
     double value = 0.0;
     if (!m_read.TakesOne(command)) {
         return false;
@@ -757,23 +800,23 @@ bool ScpiInstrument::SetLevel(const ScpiCommand& command, Bound bound)
     }
     const double vpp = 2 * value * sign;
     const Bound other = bound == Bound::High ? Bound::Low : Bound::High;
-    if (m_boundSet == other && std::fabs(vpp - m_amplitude) > 1e-9 * vpp) {
+    if (Ch().boundSet == other && std::fabs(vpp - Ch().amplitude) > 1e-9 * vpp) {
         Queue(scpi::kSettingsConflict,
               "the output is AC-coupled: the high and low levels are symmetric about 0 V, "
               "and they are now " +
-                  ScpiNumber(m_amplitude / 2) + " V and " + ScpiNumber(-m_amplitude / 2) + " V");
-        m_boundSet = Bound::None;
+                  ScpiNumber(Ch().amplitude / 2) + " V and " + ScpiNumber(-Ch().amplitude / 2) + " V");
+        Ch().boundSet = Bound::None;
         return false;
     }
-    m_boundSet = m_boundSet == other ? Bound::None : bound;  // a pair that agrees is complete
+    Ch().boundSet = Ch().boundSet == other ? Bound::None : bound;  // a pair that agrees is complete
     SetVpp(vpp);
     return true;
 }
 
 bool ScpiInstrument::AskLevel(const ScpiCommand& command, std::string& answer, Bound bound)
 {
-    const double half = MostAmplitude(m_dialog.m_waveform) / 2;
-    double value = m_amplitude / 2;
+    const double half = MostAmplitude(Ch().dialog.m_waveform) / 2;
+    double value = Ch().amplitude / 2;
     if (!m_read.ReadLimitQuery(command, {half * kLeastLevel, half, half}, value)) {
         return false;
     }
@@ -791,7 +834,7 @@ bool ScpiInstrument::SetUnit(const ScpiCommand& command)
     if (unit == AmplitudeUnit::Dbm && !DbmAllowed()) {
         return false;
     }
-    m_unit = unit;
+    Ch().unit = unit;
     return true;
 }
 
@@ -800,7 +843,7 @@ bool ScpiInstrument::AskUnit(const ScpiCommand& command, std::string& answer)
     if (!m_read.TakesNone(command)) {
         return false;
     }
-    answer = std::string(kUnitNames[static_cast<int>(m_unit)]);
+    answer = std::string(kUnitNames[static_cast<int>(Ch().unit)]);
     return true;
 }
 
@@ -851,16 +894,16 @@ bool ScpiInstrument::SetOutput(const ScpiCommand& command)
     if (!m_read.TakesOne(command) || !m_read.ReadBoolean(command.parameters.front(), on)) {
         return false;
     }
-    if (on == m_on && (!on || m_dialog.m_waveOut != nullptr)) {
+    if (on == Ch().on && (!on || Ch().dialog.m_waveOut != nullptr)) {
         return true;  // the same again: nothing to do
     }
     if (!on) {
-        SwitchOff();
+        SwitchOff(Ch());
         return true;
     }
     const SettingsOutcome started =
-        m_dialog.ApplySettings(m_dialog.Settings(), SettingsRoute::Start);
-    m_on = started == SettingsOutcome::Restarted;
+        Ch().dialog.ApplySettings(Ch().dialog.Settings(), SettingsRoute::Start);
+    Ch().on = started == SettingsOutcome::Restarted;
     return true;
 }
 
@@ -869,7 +912,7 @@ bool ScpiInstrument::AskOutput(const ScpiCommand& command, std::string& answer)
     if (!m_read.TakesNone(command)) {
         return false;
     }
-    answer = std::to_string(m_on ? 1 : 0);
+    answer = std::to_string(Ch().on ? 1 : 0);
     return true;
 }
 
@@ -895,16 +938,16 @@ bool ScpiInstrument::SetLoad(const ScpiCommand& command)
         Queue(scpi::kDataOutOfRange, "the load is 1 to 10000 ohms, or INFinity");
         return false;
     }
-    m_load = ohms;
-    if (m_load >= kInfinity && m_unit == AmplitudeUnit::Dbm) {
-        m_unit = AmplitudeUnit::Vpp;  // no power without a load, as bench generators do
+    Ch().load = ohms;
+    if (Ch().load >= kInfinity && Ch().unit == AmplitudeUnit::Dbm) {
+        Ch().unit = AmplitudeUnit::Vpp;  // no power without a load, as bench generators do
     }
     return true;
 }
 
 bool ScpiInstrument::AskLoad(const ScpiCommand& command, std::string& answer)
 {
-    double ohms = m_load;
+    double ohms = Ch().load;
     if (!m_read.ReadLimitQuery(command, {kLeastLoad, kMostLoad, kDefaultLoad}, ohms)) {
         return false;
     }
@@ -947,8 +990,8 @@ bool ScpiInstrument::AskApply(const ScpiCommand& command, std::string& answer)
     if (!m_read.TakesNone(command)) {
         return false;
     }
-    answer = Quoted(FunctionName() + " " + ScpiNumber(m_dialog.m_frequency) + "," +
-                    ScpiNumber(m_amplitude) + "," + ScpiNumber(0.0));
+    answer = Quoted(FunctionName() + " " + ScpiNumber(Ch().dialog.m_frequency) + "," +
+                    ScpiNumber(Ch().amplitude) + "," + ScpiNumber(0.0));
     return true;
 }
 
@@ -998,7 +1041,7 @@ bool ScpiInstrument::AskStatusLine(const ScpiCommand& command, std::string& answ
     if (!m_read.TakesNone(command)) {
         return false;
     }
-    answer = Quoted(m_window.m_statusText);
+    answer = Quoted(Ch().window.m_statusText);
     return true;
 }
 
@@ -1027,26 +1070,41 @@ bool ScpiInstrument::Preset(const ScpiCommand& command)
     return true;
 }
 
+// Both channels as the window starts, off.
 void ScpiInstrument::Reset()
 {
     SwitchOff();
-    m_dialog.OnInitDialog();
-    m_dialog.m_level = 1.0;
-    m_dialog.m_shape = {};
-    m_shapes.Reset();
-    m_userName = false;
-    m_unit = AmplitudeUnit::Vpp;
-    m_boundSet = Bound::None;
-    m_load = kDefaultLoad;
-    m_amplitude = MostAmplitude(m_dialog.m_waveform);
+    m_store.Clear();
+    m_track = Track::Off;
+    for (const auto& channel : m_channels) {
+        channel->dialog.OnInitDialog();
+        channel->dialog.m_level = 1.0;
+        channel->dialog.m_shape = {};
+        channel->shapes.Reset();
+        channel->userName = false;
+        channel->unit = AmplitudeUnit::Vpp;
+        channel->boundSet = Bound::None;
+        channel->load = kDefaultLoad;
+        channel->amplitude = m_fullScale;
+    }
 }
 
 void ScpiInstrument::SwitchOff()
 {
-    m_on = false;
-    m_dialog.OnStop();
-    m_questionable.Set(kNoSound, false);
-    m_lossQueued = false;
+    for (const auto& channel : m_channels) {
+        SwitchOff(*channel);
+    }
+}
+
+// One channel off; the loss is no longer a condition once none is on.
+void ScpiInstrument::SwitchOff(Channel& channel)
+{
+    channel.on = false;
+    channel.dialog.OnStop();
+    if (std::none_of(m_channels.begin(), m_channels.end(), [](const auto& c) { return c->on; })) {
+        m_questionable.Set(kNoSound, false);
+        m_lossQueued = false;
+    }
 }
 
 // A setting under the output as it is, decided by the dialog: refused
@@ -1055,12 +1113,12 @@ void ScpiInstrument::SwitchOff()
 // return, or switched in while it plays.
 bool ScpiInstrument::Change(const GeneratorSettings& next)
 {
-    const SettingsOutcome outcome = m_dialog.ApplySettings(next, SettingsRoute::Live);
+    const SettingsOutcome outcome = Ch().dialog.ApplySettings(next, SettingsRoute::Live);
     if (outcome == SettingsOutcome::Refused) {
         return false;
     }
     // (An output that could not switch was started anew: it may not play.)
-    m_on = m_on && m_dialog.m_waveOut != nullptr;
+    Ch().on = Ch().on && Ch().dialog.m_waveOut != nullptr;
     return true;
 }
 
@@ -1069,9 +1127,13 @@ bool ScpiInstrument::Change(const GeneratorSettings& next)
 // sound is back.
 void ScpiInstrument::OnOutputChange()
 {
-    m_dialog.OnOutputChange();
-    const OutputState state = IWaveOut::Status(m_dialog.m_waveOut).state;
-    const bool lost = m_on && (state == OutputState::Lost || state == OutputState::Reopening);
+    bool lost = false;
+    for (const auto& channel : m_channels) {
+        channel->dialog.OnOutputChange();
+        const OutputState state = IWaveOut::Status(channel->dialog.m_waveOut).state;
+        lost = lost || (channel->on &&
+                        (state == OutputState::Lost || state == OutputState::Reopening));
+    }
     m_questionable.Set(kNoSound, lost);
     if (lost && !m_lossQueued) {
         m_lossQueued = true;
@@ -1083,10 +1145,10 @@ void ScpiInstrument::OnOutputChange()
 
 // Each message box of the window as an error, its code from which box it
 // is and its text the box's own.
-void ScpiInstrument::OnMessage(const std::string& text)
+void ScpiInstrument::OnMessage(int channel, const std::string& text)
 {
     using Message = CWaveGeneratorDialog::Message;
-    switch (m_dialog.m_lastMessage) {
+    switch (m_channels[static_cast<std::size_t>(channel)]->dialog.m_lastMessage) {
     case Message::IllegalFrequency:
         Queue(scpi::kIllegalParameterValue, text);
         break;

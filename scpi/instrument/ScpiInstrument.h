@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <memory>
 #include <deque>
 #include <optional>
 #include <string>
@@ -15,6 +17,7 @@
 #include "ParameterReader.h"
 #include "ScpiParser.h"
 #include "ShapeCommands.h"
+#include "StereoWaveOut.h"
 
 // One client's place in the command tree (a command without a leading ":"
 // continues the path of the one before it in the same message), and its
@@ -54,7 +57,7 @@ public:
     // `serial`: the unit's serial number, as *IDN? gives it.
     ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp = kDefaultFullScale,
                    std::string serial = "0");
-    ~ScpiInstrument() { SwitchOff(); }
+    ~ScpiInstrument();
     ScpiInstrument(const ScpiInstrument&) = delete;
     ScpiInstrument& operator=(const ScpiInstrument&) = delete;
 
@@ -93,6 +96,7 @@ public:
     enum class AmplitudeUnit { Vpp, Vrms, Dbm };
 
 private:
+    struct Channel;
     // A SCPI status register: a condition sets its event bits as it rises
     // (positive transition filter) or falls (negative).
     struct StatusRegister {
@@ -142,8 +146,9 @@ private:
     bool SoundAtDevice() const;
     bool RunMessage(ScpiSession& session, std::string& response);
     void Reset();
+    void SwitchOff(Channel& channel);
     bool Change(const GeneratorSettings& next);
-    void OnMessage(const std::string& text);
+    void OnMessage(int channel, const std::string& text);
     void Queue(int code, const std::string& detail = {});
     std::string NextError(bool codeOnly = false);
     double MostAmplitude(int waveform) const;
@@ -157,19 +162,37 @@ private:
     bool SetLevel(const ScpiCommand& command, Bound bound);
     bool AskLevel(const ScpiCommand& command, std::string& answer, Bound bound);
 
+    // One output channel: its dialog, with the window that turns the
+    // dialog's boxes into errors, its shapes' headers and its level.
+    struct Channel {
+        Channel(ScpiInstrument& instrument, int index, IWaveOut& output, ITickSource& ticks);
+        ConsoleDialogWindow window;
+        CWaveGeneratorDialog dialog;
+        ShapeCommands shapes;
+        bool on = false;
+        double amplitude;  // peak to peak, volts
+        AmplitudeUnit unit = AmplitudeUnit::Vpp;
+        Bound boundSet = Bound::None;  // the level HIGH or LOW set last, alone
+        double load = 50.0;
+        bool userName = false;  // the arbitrary function was named USER
+    };
+    Channel& Ch() { return *m_channels[static_cast<std::size_t>(m_current)]; }
+    const Channel& Ch() const { return *m_channels[static_cast<std::size_t>(m_current)]; }
+    // The channel a header names by its numeric suffixes (0 or 1); -1 for a
+    // suffix that names none, its error queued.
+    int ChannelOf(const std::vector<std::string>& typed);
+    void FollowChannel1();
+
     ParameterReader m_read;
-    ConsoleDialogWindow m_window;
-    CWaveGeneratorDialog m_dialog;
-    ShapeCommands m_shapes;
-    bool m_userName = false;  // the arbitrary function was named USER
     const double m_fullScale;
     const std::string m_serial;
+    ArbitraryStore m_store;
+    StereoWaveOut m_output;
+    std::array<std::unique_ptr<Channel>, StereoWaveOut::kChannels> m_channels;
+    int m_current = 0;  // the channel the running command addresses
+    enum class Track { Off, On, Inverted };
+    Track m_track = Track::Off;  // channel 2 follows channel 1
     ScpiSession m_session;  // a single client's, for Execute(line)
-    bool m_on = false;
-    double m_amplitude;  // peak to peak, volts
-    AmplitudeUnit m_unit = AmplitudeUnit::Vpp;
-    Bound m_boundSet = Bound::None;  // the level HIGH or LOW set last, alone
-    double m_load = 50.0;
     std::deque<std::pair<int, std::string>> m_errors;
     int m_eventStatus = 0;    // *ESR
     int m_eventEnable = 0;    // *ESE

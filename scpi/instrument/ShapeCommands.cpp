@@ -63,9 +63,15 @@ bool Unquoted(const std::string& text, std::string& inside)
 
 }  // namespace
 
-ShapeCommands::ShapeCommands(CWaveGeneratorDialog& dialog, ParameterReader& read, Change change,
-                             QueueError queue)
-    : m_dialog(dialog), m_read(read), m_change(std::move(change)), m_queue(std::move(queue))
+ShapeCommands::ShapeCommands(CWaveGeneratorDialog& dialog, ParameterReader& read,
+                             ArbitraryStore& store, Change change, QueueError queue,
+                             std::function<bool()> synchronize)
+    : m_dialog(dialog),
+      m_read(read),
+      m_change(std::move(change)),
+      m_queue(std::move(queue)),
+      m_store(store),
+      m_synchronize(std::move(synchronize))
 {
 }
 
@@ -155,7 +161,6 @@ const ShapeCommands::Header* ShapeCommands::Find(const std::vector<std::string>&
 
 void ShapeCommands::Reset()
 {
-    m_store.Clear();
     m_selected.clear();
     m_holdDutyCycle = false;
     m_radians = false;
@@ -399,10 +404,14 @@ bool ShapeCommands::AskAngleUnit(const ScpiCommand& command, std::string& answer
     return AskWord(command, answer, m_radians ? "RAD" : "DEG");
 }
 
-// With one channel its phase is always its own: nothing to line up.
+// Both channels again from the start of the loop, each at its phase.
 bool ShapeCommands::Synchronize(const ScpiCommand& command)
 {
-    return m_read.TakesNone(command);
+    if (!m_read.TakesNone(command)) {
+        return false;
+    }
+    m_synchronize();  // (nothing to line up while nothing plays)
+    return true;
 }
 
 // --- bursts and triggers ---
@@ -520,9 +529,10 @@ bool ShapeCommands::Trigger()
         return true;
     }
     if (!m_dialog.FireTrigger()) {
-        m_queue(scpi::kTriggerIgnored, m_dialog.m_waveOut == nullptr
-                                           ? "the output is off"
-                                           : "the output device cannot start a burst");
+        m_queue(scpi::kTriggerIgnored,
+                m_dialog.m_waveOut == nullptr
+                    ? "the output is off"
+                    : "a triggered burst or sweep plays while the other channel is off");
         return true;
     }
     m_triggeredLength = std::chrono::milliseconds(

@@ -20,8 +20,10 @@ public:
     using Change = std::function<bool(const GeneratorSettings&)>;
     using QueueError = ParameterReader::QueueError;
 
-    ShapeCommands(CWaveGeneratorDialog& dialog, ParameterReader& read, Change change,
-                  QueueError queue);
+    // `store` holds the arbitrary waveforms every channel selects from;
+    // `synchronize` starts every channel again from its phase.
+    ShapeCommands(CWaveGeneratorDialog& dialog, ParameterReader& read, ArbitraryStore& store,
+                  Change change, QueueError queue, std::function<bool()> synchronize);
 
     struct Header {
         std::vector<HeaderNode> pattern;
@@ -145,7 +147,8 @@ private:
     ParameterReader& m_read;
     Change m_change;
     QueueError m_queue;
-    ArbitraryStore m_store;
+    ArbitraryStore& m_store;
+    std::function<bool()> m_synchronize;
     std::string m_selected;  // the arbitrary waveform FUNC ARB plays
     bool m_holdDutyCycle = false;
     bool m_radians = false;
