@@ -14,15 +14,13 @@ WaveFormatEx WithChannels(WaveFormatEx format, int channels)
 
 }  // namespace
 
-StereoWaveOut::StereoWaveOut(IWaveOut& device)
-    : m_device(device), m_outputs{{*this, 0}, {*this, 1}}
+StereoWaveOut::StereoWaveOut(IWaveOut& device) : m_device(device), m_outputs{{*this, 0}, {*this, 1}}
 {
 }
 
 std::int64_t StereoWaveOut::JointLength(std::int64_t left, std::int64_t right)
 {
-    const std::int64_t frames =
-        left == 0 ? right : right == 0 ? left : std::lcm(left, right);
+    const std::int64_t frames = left == 0 ? right : right == 0 ? left : std::lcm(left, right);
     return frames <= kMostFrames ? frames : 0;
 }
 
@@ -71,18 +69,17 @@ int StereoWaveOut::Close(int index)
     return MMSYSERR_NOERROR;
 }
 
-// Frame i holds each channel's sample i of its loop, repeated.
-bool StereoWaveOut::Interleave(std::vector<std::int16_t>& out) const
+bool StereoWaveOut::Interleave(const std::vector<std::int16_t>* const (&loops)[kChannels],
+                               int channels, std::vector<std::int16_t>& out)
 {
-    const std::int64_t frames = JointLength(static_cast<std::int64_t>(m_loops[0].size()),
-                                            static_cast<std::int64_t>(m_loops[1].size()));
+    const std::int64_t frames = JointLength(static_cast<std::int64_t>(loops[0]->size()),
+                                            static_cast<std::int64_t>(loops[1]->size()));
     if (frames == 0) {
         return false;
     }
-    const int channels = m_deviceChannels;
     out.resize(static_cast<std::size_t>(frames * channels));
     for (int c = 0; c < channels; ++c) {
-        const std::vector<std::int16_t>& loop = m_loops[c];
+        const std::vector<std::int16_t>& loop = *loops[c];
         for (std::size_t i = 0, k = 0; i < static_cast<std::size_t>(frames); ++i) {
             out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
                 loop.empty() ? 0 : loop[k];
@@ -102,7 +99,7 @@ int StereoWaveOut::Play(int index, const char* frames, std::uint32_t bytes, doub
         return MMSYSERR_NOERROR;
     }
     std::vector<std::int16_t>& next = m_buffers[1 - m_playing];
-    if (!Interleave(next)) {
+    if (!Interleave({&m_loops[0], &m_loops[1]}, m_deviceChannels, next)) {
         m_loops[index].clear();
         return MMSYSERR_NOTSUPPORTED;  // the two loops do not fit one buffer
     }

@@ -31,6 +31,11 @@ public:
     // each (a loop of 0 is a silent channel), or 0 when that is more than
     // the buffer holds.
     static std::int64_t JointLength(std::int64_t left, std::int64_t right);
+    // Two loops (an empty one is silence) as `channels` interleaved ones,
+    // each repeated to their JointLength: frame i holds each loop's sample
+    // i of its own length. False when they do not fit one buffer.
+    static bool Interleave(const std::vector<std::int16_t>* const (&loops)[kChannels], int channels,
+                           std::vector<std::int16_t>& out);
     // Whether the other channel than `index` plays now.
     bool OtherPlays(int index) const { return !m_loops[1 - index].empty(); }
 
@@ -64,7 +69,6 @@ private:
     // silent, and with `repeatFrom` the loop is a trigger's.
     int Play(int index, const char* frames, std::uint32_t bytes, double from, double to,
              const std::uint32_t* repeatFrom = nullptr);
-    bool Interleave(std::vector<std::int16_t>& out) const;
     void StopDevice();
 
     IWaveOut& m_device;

@@ -44,20 +44,21 @@ void PutLe(unsigned char* at, std::uint32_t value, int bytes)
     }
 }
 
-// The canonical 44-byte header of 16-bit mono PCM.
-std::array<unsigned char, 44> WavHeader(unsigned sampleRate, std::uint32_t dataBytes)
+// The canonical 44-byte header of 16-bit PCM.
+std::array<unsigned char, 44> WavHeader(unsigned sampleRate, unsigned channels,
+                                        std::uint32_t dataBytes)
 {
     std::array<unsigned char, 44> h{};
     std::memcpy(&h[0], "RIFF", 4);
     PutLe(&h[4], 36 + dataBytes, 4);
     std::memcpy(&h[8], "WAVEfmt ", 8);
-    PutLe(&h[16], 16, 4);              // fmt chunk size
-    PutLe(&h[20], 1, 2);               // PCM
-    PutLe(&h[22], 1, 2);               // mono
-    PutLe(&h[24], sampleRate, 4);      // samples per second
-    PutLe(&h[28], 2 * sampleRate, 4);  // bytes per second
-    PutLe(&h[32], 2, 2);               // block align
-    PutLe(&h[34], 16, 2);              // bits per sample
+    PutLe(&h[16], 16, 4);  // fmt chunk size
+    PutLe(&h[20], 1, 2);   // PCM
+    PutLe(&h[22], channels, 2);
+    PutLe(&h[24], sampleRate, 4);                 // frames per second
+    PutLe(&h[28], 2 * channels * sampleRate, 4);  // bytes per second
+    PutLe(&h[32], 2 * channels, 2);               // block align
+    PutLe(&h[34], 16, 2);                         // bits per sample
     std::memcpy(&h[36], "data", 4);
     PutLe(&h[40], dataBytes, 4);
     return h;
@@ -80,10 +81,10 @@ const void* LittleEndian(const std::int16_t* samples, std::size_t count,
 }  // namespace
 
 std::string WriteLoop(int fd, const std::int16_t* samples, std::size_t count, unsigned sampleRate,
-                      unsigned repeat, bool raw)
+                      unsigned repeat, bool raw, unsigned channels)
 {
-    auto header =
-        WavHeader(sampleRate, static_cast<std::uint32_t>(2 * count * std::size_t{repeat}));
+    auto header = WavHeader(sampleRate, channels,
+                            static_cast<std::uint32_t>(2 * count * std::size_t{repeat}));
     std::vector<unsigned char> scratch;
     void* bytes = const_cast<void*>(LittleEndian(samples, count, scratch));
     for (unsigned pass = 0; pass < repeat; ++pass) {

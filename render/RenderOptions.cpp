@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <vector>
 
 #include "WaveformNames.h"
 #include "WaveformSynthesis.h"
@@ -59,6 +60,9 @@ constexpr const char* kHelp =
     "      --arb FILE        one period of points from -1 to 1, one a line,\n"
     "                        joined by straight lines; a FILE whose name ends in\n"
     "                        .raw holds 16-bit little-endian codes (32767 is 1)\n"
+    "      --ch2 OPTIONS     with -o: a two-channel file, the options above for\n"
+    "                        the left channel and OPTIONS (one argument, such as\n"
+    "                        \"-w sine -f 1000 --phase 90\") for the right\n"
     "\n"
     "  -o, --output FILE     write a 16-bit mono 48000 Hz WAV file; - is standard\n"
     "                        output\n"
@@ -173,6 +177,7 @@ enum : int {
     kLogSweep,
     kTriggered,
     kArbitraryFile,
+    kSecondChannel,
 };
 
 // A number in the C locale's notation, from `least` to `most`.
@@ -273,6 +278,9 @@ bool ParseShapeOption(int code, const char* value, RenderOptions& options, std::
     case kArbitraryFile:
         options.arbitraryFile = value;
         return true;
+    case kSecondChannel:
+        options.secondChannel = value;
+        return true;
     default:
         return false;
     }
@@ -320,6 +328,7 @@ constexpr option kLongOptions[] = {
     {"log-sweep", no_argument, nullptr, kLogSweep},
     {"triggered", no_argument, nullptr, kTriggered},
     {"arb", required_argument, nullptr, kArbitraryFile},
+    {"ch2", required_argument, nullptr, kSecondChannel},
     {"repeat", required_argument, nullptr, 'n'},
     {"play", optional_argument, nullptr, 'p'},
     {"device", required_argument, nullptr, 'D'},
@@ -365,6 +374,9 @@ std::string CheckCombination(const RenderOptions& options, const std::map<int, i
     }
     if (given.contains(kTriggered) && !given.contains(kBurst) && !given.contains(kSweep)) {
         return "--triggered fires a burst or a sweep; give --burst or --sweep too";
+    }
+    if (given.contains(kSecondChannel) && (options.output.empty() || options.play)) {
+        return "--ch2 makes a two-channel file: give -o FILE, and play it with aplay";
     }
     if (given.contains(kArbitraryFile) != (options.waveform == kArbitrary)) {
         return given.contains(kArbitraryFile)
@@ -459,6 +471,39 @@ int ParseRenderOptions(int argc, char** argv, RenderOptions& options)
         reason = CheckCombination(options, given);
     }
     return reason.empty() ? -1 : UsageError(reason);
+}
+
+int ParseChannelOptions(const std::string& text, RenderOptions& options)
+{
+    std::vector<std::string> words = {"--ch2"};
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t start = text.find_first_not_of(' ', at);
+        if (start == std::string::npos) {
+            break;
+        }
+        const std::size_t end = std::min(text.find(' ', start), text.size());
+        words.push_back(text.substr(start, end - start));
+        at = end;
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    if (const int status = ParseRenderOptions(static_cast<int>(words.size()), argv.data(), options);
+        status >= 0) {
+        return status;
+    }
+    const RenderOptions plain;
+    if (!options.output.empty() || options.raw || options.repeat != 1 || options.play ||
+        options.device != plain.device || options.listDevices || options.printVersion ||
+        options.printHelp || !options.secondChannel.empty()) {
+        return UsageError(
+            "--ch2 takes the right channel's waveform, frequency, level and shape "
+            "options only: " +
+            text);
+    }
+    return -1;
 }
 
 std::string RenderHelp()

@@ -18,6 +18,7 @@ struct RenderOptions {
     bool centredNoise = false;  // the noises about 0, as the instrument plays them
     ShapeSettings shape;        // the instrument's settings beyond the window's
     std::string arbitraryFile;  // --arb: the points, one a line, or raw codes (.raw)
+    std::string secondChannel;  // --ch2: the right channel's settings, as options
     bool listDevices = false;
     bool printVersion = false;
     bool printHelp = false;
@@ -27,6 +28,11 @@ struct RenderOptions {
 // option's value may start with "-"). Returns -1 when the run is to go on,
 // or 2 after a usage error (reported on stderr).
 int ParseRenderOptions(int argc, char** argv, RenderOptions& options);
+
+// The settings of --ch2 OPTIONS (its one argument, split at spaces): the
+// waveform, frequency, level and shape options only. Returns -1, or 2 after
+// a usage error.
+int ParseChannelOptions(const std::string& text, RenderOptions& options);
 
 // The text of --help: the usage, then what each option does.
 std::string RenderHelp();

@@ -23,7 +23,9 @@
 #include "MonotonicTickSource.h"
 #include "OutputFile.h"
 #include "RenderOptions.h"
+#include "SampleBuffer.h"
 #include "SilentWaveOut.h"
+#include "StereoWaveOut.h"
 
 namespace {
 
@@ -66,16 +68,15 @@ int CheckWavSize(const RenderOptions& options, std::uint32_t bufferBytes)
                       " passes of this buffer (4 GiB); use --raw or -n " + std::to_string(most));
 }
 
-// Writes the loop buffer to the output; returns 0 or the exit status.
-int WriteOutput(const RenderOptions& options, const CWaveGeneratorDialog& dialog)
+// Writes a loop of `count` samples to the output; returns 0 or the exit status.
+int WriteOutput(const RenderOptions& options, const std::int16_t* samples, std::size_t count,
+                unsigned sampleRate, unsigned channels)
 {
-    const auto* samples = reinterpret_cast<const std::int16_t*>(dialog.m_waveHeader.lpData);
-    const std::size_t count = dialog.m_waveHeader.dwBufferLength / 2;
     OutputFile output;
     std::string error = output.Open(options.output);
     if (error.empty()) {
-        error = WriteLoop(output.Descriptor(), samples, count, dialog.m_waveFormat.nSamplesPerSec,
-                          options.repeat, options.raw);
+        error = WriteLoop(output.Descriptor(), samples, count, sampleRate, options.repeat,
+                          options.raw, channels);
     }
     if (error.empty()) {
         error = output.Commit();
@@ -213,11 +214,73 @@ int WriteAndPlay(const RenderOptions& options, const ConsoleDialogWindow& window
         PrintLine(window.m_statusText);
     }
     if (!options.output.empty()) {
-        if (const int status = WriteOutput(options, dialog); status != 0) {
+        const auto* samples = reinterpret_cast<const std::int16_t*>(dialog.m_waveHeader.lpData);
+        if (const int status = WriteOutput(options, samples, dialog.m_waveHeader.dwBufferLength / 2,
+                                           dialog.m_waveFormat.nSamplesPerSec, 1);
+            status != 0) {
             return status;
         }
     }
     return options.play ? Play(options, window.m_statusText, dialog, output, device) : 0;
+}
+
+// The Start command for one channel's options, in the sample buffer; false
+// when it ended early (its messages said why).
+bool StartChannel(const RenderOptions& options, CWaveGeneratorDialog& dialog)
+{
+    dialog.OnInitDialog();
+    GeneratorSettings settings;
+    settings.waveform = options.waveform;
+    settings.frequency = CWaveGeneratorDialog::FrequencyFromText(options.frequency.c_str());
+    settings.level = options.level;
+    settings.centredNoise = options.centredNoise;
+    settings.shape = options.shape;
+    if (!options.arbitraryFile.empty()) {
+        std::vector<double> points;
+        if (const std::string reason = ReadArbitraryFile(options.arbitraryFile, points);
+            !reason.empty()) {
+            PrintLine("wavegen-render: --arb: " + reason);
+            return false;
+        }
+        settings.shape.points = std::make_shared<const std::vector<double>>(std::move(points));
+    }
+    if (dialog.ApplySettings(settings, SettingsRoute::Start) != SettingsOutcome::Restarted) {
+        return false;
+    }
+    if (settings.shape.triggered) {
+        dialog.GenerateFiredWaveform();  // the burst or sweep once, then its silence
+    }
+    return true;
+}
+
+// --ch2: the right channel's loop beside the left one's, frame by frame as
+// the instrument's two channels play them, written as one two-channel file.
+int WriteTwoChannels(const RenderOptions& options, const RenderOptions& second,
+                     const ConsoleDialogWindow& window, CWaveGeneratorDialog& left)
+{
+    const std::vector<std::int16_t> leftLoop(g_sampleBuffer, g_sampleBuffer + left.m_sampleCount);
+    PrintLine(window.m_statusText);
+    ConsoleDialogWindow rightWindow;
+    SilentWaveOut silent;
+    MonotonicTickSource ticks;
+    CWaveGeneratorDialog right(rightWindow, silent, ticks);
+    if (!StartChannel(second, right)) {
+        return kEndedEarly;
+    }
+    PrintLine(rightWindow.m_statusText);
+    const std::vector<std::int16_t> rightLoop(g_sampleBuffer, g_sampleBuffer + right.m_sampleCount);
+    std::vector<std::int16_t> frames;
+    if (!StereoWaveOut::Interleave({&leftLoop, &rightLoop}, 2, frames)) {
+        PrintLine("wavegen-render: --ch2: the two loops do not fit one buffer of " +
+                  std::to_string(StereoWaveOut::kMostFrames) + " frames");
+        return kEndedEarly;
+    }
+    right.OnStop();
+    if (const int status = CheckWavSize(options, static_cast<std::uint32_t>(2 * frames.size()));
+        status >= 0) {
+        return status;
+    }
+    return WriteOutput(options, frames.data(), frames.size(), left.m_waveFormat.nSamplesPerSec, 2);
 }
 
 }  // namespace
@@ -230,6 +293,12 @@ int main(int argc, char** argv)
     }
     if (options.printHelp || options.printVersion || options.listDevices) {
         return PrintInformation(options);
+    }
+    RenderOptions second;
+    if (!options.secondChannel.empty()) {
+        if (const int status = ParseChannelOptions(options.secondChannel, second); status >= 0) {
+            return status;
+        }
     }
     if (!InterruptHandler::Install()) {
         std::perror("wavegen-render: cannot take the stop signals");
@@ -252,29 +321,12 @@ int main(int argc, char** argv)
         InterruptHandler::HandOver();  // nothing to leave half-done: a stop is the end
     }
     CWaveGeneratorDialog dialog(window, output, ticks);
-    dialog.OnInitDialog();
-    GeneratorSettings settings;
-    settings.waveform = options.waveform;
-    settings.frequency = CWaveGeneratorDialog::FrequencyFromText(options.frequency.c_str());
-    settings.level = options.level;
-    settings.centredNoise = options.centredNoise;
-    settings.shape = options.shape;
-    if (!options.arbitraryFile.empty()) {
-        std::vector<double> points;
-        if (const std::string reason = ReadArbitraryFile(options.arbitraryFile, points);
-            !reason.empty()) {
-            PrintLine("wavegen-render: --arb: " + reason);
-            return kEndedEarly;
-        }
-        settings.shape.points = std::make_shared<const std::vector<double>>(std::move(points));
-    }
-    if (dialog.ApplySettings(settings, SettingsRoute::Start) != SettingsOutcome::Restarted) {
+    if (!StartChannel(options, dialog)) {
         return kEndedEarly;
     }
-    if (settings.shape.triggered) {
-        dialog.GenerateFiredWaveform();  // the burst or sweep once, then its silence
-    }
-    const int status = WriteAndPlay(options, window, dialog, output, device);
+    const int status = options.secondChannel.empty()
+                           ? WriteAndPlay(options, window, dialog, output, device)
+                           : WriteTwoChannels(options, second, window, dialog);
     dialog.OnStop();  // whatever output is still open
     // A handed-over signal that is not the endless play's normal end ends
     // the tool as that signal, once everything is closed.

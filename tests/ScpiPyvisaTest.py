@@ -24,25 +24,37 @@ from pymeasure.instruments.agilent import Agilent33220A, Agilent33500, Agilent33
 
 RATE = 48000
 PORT = 0
+# The instrument plays two channels: on the two-channel sink, as on a desktop.
+STEREO = dict(os.environ, PULSE_SINK="stereosink")
 SCPI, RENDER = sys.argv[1], sys.argv[2]
 
 
 class Recorder:
-    """The null sink's monitor as 16-bit mono samples, as they arrive."""
+    """The two-channel sink's monitor as 16-bit samples, as they arrive:
+    channel 1 (left) in `samples`, channel 2 in `right`. The instrument
+    plays there (PULSE_SINK=stereosink), as on a desktop's stereo output."""
 
     def __init__(self):
         self.samples = array.array("h")
+        self.right = array.array("h")
         self.lock = threading.Lock()
         self.process = subprocess.Popen(
-            ["parec", "-d", "nullsink.monitor", "--raw", "--format=s16le", "--rate=48000",
-             "--channels=1", "--latency-msec=10"], stdout=subprocess.PIPE)
+            ["parec", "-d", "stereosink.monitor", "--raw", "--format=s16le", "--rate=48000",
+             "--channels=2", "--latency-msec=10"], stdout=subprocess.PIPE)
         self.thread = threading.Thread(target=self._read, daemon=True)
         self.thread.start()
 
     def _read(self):
+        pending = b""
         while chunk := self.process.stdout.read1(4096):
+            pending += chunk
+            whole = len(pending) // 4 * 4
+            frames = array.array("h")
+            frames.frombytes(pending[:whole])
+            pending = pending[whole:]
             with self.lock:
-                self.samples.frombytes(chunk[: len(chunk) // 2 * 2])
+                self.samples.extend(frames[0::2])
+                self.right.extend(frames[1::2])
 
     def count(self):
         with self.lock:
@@ -51,6 +63,14 @@ class Recorder:
     def since(self, start):
         with self.lock:
             return self.samples[start:]
+
+    def pairs_since(self, start):
+        """Both channels from frame `start`, interleaved."""
+        with self.lock:
+            pairs = array.array("h", bytes(4 * (len(self.samples) - start)))
+            pairs[0::2] = self.samples[start:]
+            pairs[1::2] = self.right[start:len(self.samples)]
+            return pairs
 
     def stop(self):
         self.process.terminate()
@@ -463,6 +483,98 @@ def no_descriptor_left_pauses_and_says_so():
     assert "cannot take a client" not in server.stderr.read(), "said more than once"
 
 
+def rendered_pair(left, right):
+    """The tool's two-channel loop: left options, then --ch2 right ones."""
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "pair.raw")
+        subprocess.run([RENDER, *left, "-o", path, "--raw", "--ch2", " ".join(right)], check=True,
+                       stderr=subprocess.DEVNULL)
+        samples = array.array("h")
+        with open(path, "rb") as raw:
+            samples.frombytes(raw.read())
+        return samples
+
+
+def phase_spread(left, right, frequency):
+    """The least and most phase of right against left, in degrees, over
+    blocks of 100 ms (quadrature sums against the frequency)."""
+    phases = []
+    for start in range(0, len(left) - 4800 + 1, 4800):
+        def angle(samples):
+            re = sum(v * math.cos(2 * math.pi * frequency * (start + i) / RATE)
+                     for i, v in enumerate(samples[start:start + 4800]))
+            im = sum(v * math.sin(2 * math.pi * frequency * (start + i) / RATE)
+                     for i, v in enumerate(samples[start:start + 4800]))
+            return math.degrees(math.atan2(re, im))
+        phases.append((angle(right) - angle(left)) % 360)
+    return min(phases), max(phases)
+
+
+def two_channels_are_locked():
+    """SOURce1 and SOURce2 on the two-channel sink, through PyVISA as the
+    33500-class drivers address them: a sine/cosine pair that is the tool's
+    pair sample for sample for 10 s, channel 1 untouched while channel 2
+    changes, channel 2 off, and TRACk INVerted."""
+    server = subprocess.Popen([SCPI, "--listen", "127.0.0.1:0"], stderr=subprocess.PIPE, text=True,
+                              env=STEREO)
+    recorder = Recorder()
+    try:
+        port = int(re.search(r":(\d+),", server.stderr.readline()).group(1))
+        inst = pyvisa.ResourceManager("@py").open_resource(
+            f"TCPIP::127.0.0.1::{port}::SOCKET", read_termination="\n", write_termination="\n",
+            timeout=10000)
+        inst.write("SOUR1:FUNC SIN;FREQ 1000;:OUTP1 ON;:SOUR2:FUNC SIN;FREQ 1000;PHAS 90;"
+                   ":OUTP2 ON;:PHAS:SYNC")
+        assert inst.query("*OPC?;:SOUR2:PHAS?;:OUTP2?;:SYST:ERR?") == \
+            '1;9.0000000000E+01;1;0,"No error"'
+        pair = rendered_pair(["-f", "1000"], ["-f", "1000", "--phase", "90"])
+        start = recorder.count() + 24000  # (after what was queued before the synchronisation)
+        assert wait_for(lambda: recorder.count() > start + 48000 * 10, 30), "too little recorded"
+        played = recorder.pairs_since(start)[:2 * 48000 * 10]
+        offset = next((o for o in range(0, len(pair), 2) if pair[o:o + 96] == played[:96]), None)
+        assert offset is not None, "what plays is not the tool's pair"
+        twice = pair + pair
+        assert played == twice[offset:offset + len(played)], "the pair differs from the tool's"
+        low, high = phase_spread(played[0::2], played[1::2], 1000)
+        print(f"     sine/cosine pair, 10 s: channel 2 leads by {low:.6f} to {high:.6f} degrees")
+        assert 89.99 <= low <= high <= 90.01, (low, high)
+        # Channel 2 changes; channel 1 goes on sample for sample, without a gap.
+        left = rendered("1000")
+        start = recorder.count()
+        for setting in ["SOUR2:FREQ 440", "SOUR2:FUNC SQU", "SOUR2:VOLT 0.5",
+                        "SOUR2:FUNC RAMP;FUNC:RAMP:SYMM 20", "SOUR2:BURS:NCYC 2;STAT ON",
+                        "OUTP2 OFF", "OUTP2 ON"]:
+            inst.write(setting)
+            assert inst.query("*OPC?") == "1"
+        error = inst.query("SYST:ERR?")
+        assert error == '0,"No error"', error
+        assert wait_for(lambda: recorder.count() > start + 48000, 30), "too little recorded"
+        played = recorder.since(start)
+        offset = next(o for o in range(len(left)) if left[o:o + 48] == played[:48])
+        assert all(played[i] == left[(offset + i) % len(left)] for i in range(len(played))), \
+            "channel 1 changed while channel 2 did"
+        # Channel 2 off: silence beside channel 1; TRACk INVerted: its negation.
+        inst.write("OUTP2 OFF;*OPC?")
+        inst.read()
+        start = recorder.count()
+        assert wait_for(lambda: recorder.count() > start + 9600, 10)
+        assert not any(recorder.right[start + 4800:recorder.count()]), "channel 2 plays while off"
+        inst.write("SOUR1:TRAC INV;*OPC?")
+        inst.read()
+        start = recorder.count()
+        assert wait_for(lambda: recorder.count() > start + 9600, 10)
+        both = recorder.pairs_since(start + 4800)
+        tracking = inst.query("OUTP2?;:SOUR2:TRAC?")
+        assert tracking == "1;INV", tracking
+        assert all(r == -l for l, r in zip(both[0::2], both[1::2])), "TRACk INV is not the negation"
+        inst.write("OUTP OFF;:OUTP2 OFF")
+        inst.close()
+    finally:
+        recorder.stop()
+        server.terminate()
+        server.wait(10)
+
+
 def queue_option_is_checked_and_taken():
     """--queue: a length outside 20-90 ms is a usage error that names it; a
     short queue plays a switched setting like the default one."""
@@ -495,7 +607,7 @@ def main():
     # ctest ends a test that overruns with SIGTERM: the servers go too.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     server = subprocess.Popen([SCPI, "--listen", "127.0.0.1:0", "--serial", "WG-TEST-7"],
-                              stderr=subprocess.PIPE, text=True)
+                              stderr=subprocess.PIPE, text=True, env=STEREO)
     try:
         return run_cases(server)
     finally:
@@ -525,7 +637,8 @@ def run_cases(server):
     if status != 0:
         failed += 1
         print(f"FAIL the server ended with status {status} on SIGTERM")
-    own_processes = [signal_during_a_hung_open_ends_at_once, queue_option_is_checked_and_taken]
+    own_processes = [signal_during_a_hung_open_ends_at_once, queue_option_is_checked_and_taken,
+                     two_channels_are_locked]
     # (a sanitizer's runtime takes descriptors of its own: no fixed limit fits)
     if "build-asan" not in SCPI:
         own_processes.append(no_descriptor_left_pauses_and_says_so)

@@ -208,6 +208,8 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
             {ParseHeaderPattern("SYSTem:VERSion"), nullptr,
              [](I& i, C c, A a) { return i.AskVersion(c, a); }},
             {ParseHeaderPattern("STATus:PRESet"), [](I& i, C c) { return i.Preset(c); }, nullptr},
+            {ParseHeaderPattern("[SOURce:]TRACk"), [](I& i, C c) { return i.SetTrack(c); },
+             [](I& i, C c, A a) { return i.AskTrack(c, a); }},
             {ParseHeaderPattern("[SOURce:]STATus"), nullptr,
              [](I& i, C c, A a) { return i.AskStatusLine(c, a); }},
         };
@@ -330,10 +332,9 @@ bool ScpiInstrument::RunMessage(ScpiSession& session, std::string& response)
         if (!CanContinue(session)) {
             if (!session.waitUntil) {
                 // (a triggered burst's *OPC waits for the whole burst)
-                session.waitUntil =
-                    std::chrono::steady_clock::now() + kLongestWait +
-                    std::max(m_channels[0]->shapes.TriggeredLength(),
-                             m_channels[1]->shapes.TriggeredLength());
+                session.waitUntil = std::chrono::steady_clock::now() + kLongestWait +
+                                    std::max(m_channels[0]->shapes.TriggeredLength(),
+                                             m_channels[1]->shapes.TriggeredLength());
             }
             return false;
         }
@@ -347,6 +348,9 @@ bool ScpiInstrument::RunMessage(ScpiSession& session, std::string& response)
         m_commandError = false;
         const bool done = Run(command, session, answer);
         ++session.next;
+        if (m_track != Track::Off && m_current == 0 && !command.query) {
+            FollowChannel1();
+        }
         if (m_commandError) {
             break;  // the rest of the message is not run after a command error
         }
@@ -804,7 +808,8 @@ bool ScpiInstrument::SetLevel(const ScpiCommand& command, Bound bound)
         Queue(scpi::kSettingsConflict,
               "the output is AC-coupled: the high and low levels are symmetric about 0 V, "
               "and they are now " +
-                  ScpiNumber(Ch().amplitude / 2) + " V and " + ScpiNumber(-Ch().amplitude / 2) + " V");
+                  ScpiNumber(Ch().amplitude / 2) + " V and " + ScpiNumber(-Ch().amplitude / 2) +
+                  " V");
         Ch().boundSet = Bound::None;
         return false;
     }
@@ -1070,6 +1075,58 @@ bool ScpiInstrument::Preset(const ScpiCommand& command)
     return true;
 }
 
+// TRACk ON: channel 2 plays what channel 1 plays (INVerted: the other
+// polarity, a differential pair), from now on; OFF leaves it as it is.
+bool ScpiInstrument::SetTrack(const ScpiCommand& command)
+{
+    int row = 0;
+    if (!m_read.ReadChoice(command, {"OFF", "ON", "INVerted"}, row)) {
+        return false;
+    }
+    m_track = static_cast<Track>(row);
+    if (m_track != Track::Off) {
+        FollowChannel1();
+    }
+    return true;
+}
+
+bool ScpiInstrument::AskTrack(const ScpiCommand& command, std::string& answer)
+{
+    static const char* const kStates[] = {"OFF", "ON", "INV"};
+    if (!m_read.TakesNone(command)) {
+        return false;
+    }
+    answer = std::string(kStates[static_cast<int>(m_track)]);
+    return true;
+}
+
+// Channel 2 takes channel 1's settings, level and output state.
+void ScpiInstrument::FollowChannel1()
+{
+    Channel& first = *m_channels[0];
+    Channel& second = *m_channels[1];
+    GeneratorSettings settings = first.dialog.Settings();
+    settings.shape.inverted = settings.shape.inverted != (m_track == Track::Inverted);
+    second.amplitude = first.amplitude;
+    second.unit = first.unit;
+    second.load = first.load;
+    second.userName = first.userName;
+    if (!first.on) {
+        if (second.on) {
+            SwitchOff(second);
+        }
+        second.dialog.ApplySettings(settings, SettingsRoute::Live);
+        return;
+    }
+    if (settings == second.dialog.Settings() && second.on) {
+        return;
+    }
+    const SettingsRoute route = second.on ? SettingsRoute::Live : SettingsRoute::Start;
+    const SettingsOutcome outcome = second.dialog.ApplySettings(settings, route);
+    second.on = second.dialog.m_waveOut != nullptr && outcome != SettingsOutcome::Refused &&
+                outcome != SettingsOutcome::Failed;
+}
+
 // Both channels as the window starts, off.
 void ScpiInstrument::Reset()
 {
@@ -1131,8 +1188,8 @@ void ScpiInstrument::OnOutputChange()
     for (const auto& channel : m_channels) {
         channel->dialog.OnOutputChange();
         const OutputState state = IWaveOut::Status(channel->dialog.m_waveOut).state;
-        lost = lost || (channel->on &&
-                        (state == OutputState::Lost || state == OutputState::Reopening));
+        lost = lost ||
+               (channel->on && (state == OutputState::Lost || state == OutputState::Reopening));
     }
     m_questionable.Set(kNoSound, lost);
     if (lost && !m_lossQueued) {

@@ -2,8 +2,8 @@
 
 #include <array>
 #include <chrono>
-#include <memory>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -182,6 +182,8 @@ private:
     // suffix that names none, its error queued.
     int ChannelOf(const std::vector<std::string>& typed);
     void FollowChannel1();
+    bool SetTrack(const ScpiCommand& command);
+    bool AskTrack(const ScpiCommand& command, std::string& answer);
 
     ParameterReader m_read;
     const double m_fullScale;
@@ -192,7 +194,7 @@ private:
     int m_current = 0;  // the channel the running command addresses
     enum class Track { Off, On, Inverted };
     Track m_track = Track::Off;  // channel 2 follows channel 1
-    ScpiSession m_session;  // a single client's, for Execute(line)
+    ScpiSession m_session;       // a single client's, for Execute(line)
     std::deque<std::pair<int, std::string>> m_errors;
     int m_eventStatus = 0;    // *ESR
     int m_eventEnable = 0;    // *ESE
