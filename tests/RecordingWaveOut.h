@@ -27,6 +27,10 @@ public:
             *handle = nullptr;
             return MMSYSERR_NODRIVER;
         }
+        if (m_oneChannel && format.nChannels != 1) {
+            *handle = nullptr;
+            return WAVERR_BADFORMAT;
+        }
         m_devices.push_back(std::make_unique<WaveOutDevice>());
         *handle = m_devices.back().get();
         ++m_openDevices;
@@ -116,6 +120,7 @@ public:
 
     std::vector<std::string>& m_log;
     bool m_failOpen = false;
+    bool m_oneChannel = false;  // a device that takes one channel only
     // Runs inside Open, as a slow device's wait; false gives the open up.
     std::function<bool()> m_waitInOpen;
     std::string m_failureText;

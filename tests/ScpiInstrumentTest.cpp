@@ -246,6 +246,14 @@ TEST(ScpiInstrument, generatorDriversCommands_eachLineAndTheErrorItLeaves)
         {"DATA:DEL VOLATILE", "",
          conflict + "the waveform plays: select another before deleting it\""},
         {"DATA:VOL:CLE;:DATA:CAT?;:FUNC?", "\"\";USER", noError},
+        // Two channels, each its own settings; channel 2 tracks channel 1.
+        {"*RST;SOUR2:FUNC SQU;FREQ 250;:SOUR2:FUNC?;FREQ?;:FUNC?;FREQ?;:OUTP2?",
+         "SQU;2.5000000000E+02;SIN;5.0000000000E+02;0", noError},
+        {"SOUR2:TRAC INV;:FREQ 800;OUTP ON;:SOUR2:FREQ?;FUNC?;:OUTP:POL?;:OUTP2:POL?;:OUTP2?",
+         "8.0000000000E+02;SIN;NORM;INV;1", noError},
+        {"OUTP OFF;:OUTP2?;:TRAC OFF;:SOUR2:FREQ 300;:FREQ?", "0;8.0000000000E+02", noError},
+        {"OUTP3 ON", "", "-114,\"Header suffix out of range; OUTP3\""},
+        {"*RST;TRAC?;:SOUR2:FREQ?", "OFF;5.0000000000E+02", noError},
         // What the instrument has no hardware for: accepted, and silent.
         {"SYST:BEEP;:SYST:LOC;:SYST:COMM:RLST?;:DISP:TEXT 'a\"b<i>';TEXT?", "LOC;\"a\"\"b<i>\"",
          noError},
