@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: wavegen-render [-w NAME] [-f TEXT] [--level LEVEL] [--centred-noise]\n"
-    "                      [SHAPE OPTIONS] [-o FILE [--raw] [-n N]]\n"
+    "                      [SHAPE OPTIONS] [-o FILE [--raw] [-n N] [--ch2 OPTIONS]]\n"
     "                      [-p [SECONDS] [-D PCM]]\n"
     "       wavegen-render -L | -V | -h\n";
 
