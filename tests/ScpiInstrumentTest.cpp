@@ -253,6 +253,9 @@ TEST(ScpiInstrument, generatorDriversCommands_eachLineAndTheErrorItLeaves)
          "8.0000000000E+02;SIN;NORM;INV;1", noError},
         {"OUTP OFF;:OUTP2?;:TRAC OFF;:SOUR2:FREQ 300;:FREQ?", "0;8.0000000000E+02", noError},
         {"OUTP3 ON", "", "-114,\"Header suffix out of range; OUTP3\""},
+        {"OUTP ON;:OUTP2 ON;:SOUR2:BURS:INT:PER 0.007;:SOUR2:BURS:STAT ON;STAT?", "0",
+         conflict + "the two channels' loops (336 and 480000 samples) do not fit one buffer: "
+                    "make one a multiple of the other\""},
         {"*RST;TRAC?;:SOUR2:FREQ?", "OFF;5.0000000000E+02", noError},
         // What the instrument has no hardware for: accepted, and silent.
         {"SYST:BEEP;:SYST:LOC;:SYST:COMM:RLST?;:DISP:TEXT 'a\"b<i>';TEXT?", "LOC;\"a\"\"b<i>\"",

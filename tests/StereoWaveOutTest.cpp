@@ -42,11 +42,12 @@ TEST(StereoWaveOut, jointLength_holdsWholeLoopsOfBothOrNothing)
     const struct {
         std::int64_t left, right, frames;
     } cases[] = {
-        {480000, 0, 480000}, {0, 64, 64},       {480000, 480, 480000},
-        {480, 64, 960},      {480000, 7, 0},    {524288, 1, 524288},
+        {480000, 0, 480000}, {0, 64, 64},    {480000, 480, 480000},
+        {480, 64, 960},      {480000, 7, 0}, {524288, 1, 524288},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(StereoWaveOut::JointLength(c.left, c.right), c.frames) << c.left << "," << c.right;
+        EXPECT_EQ(StereoWaveOut::JointLength(c.left, c.right), c.frames)
+            << c.left << "," << c.right;
     }
 }
 

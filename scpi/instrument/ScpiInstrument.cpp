@@ -11,6 +11,7 @@
 #include "ArbitraryStore.h"
 #include "NumberRules.h"
 #include "WaveformNames.h"
+#include "WaveformSynthesis.h"
 
 namespace {
 
@@ -369,6 +370,7 @@ bool ScpiInstrument::RunMessage(ScpiSession& session, std::string& response)
 
 bool ScpiInstrument::Run(const ScpiCommand& command, ScpiSession& session, std::string& answer)
 {
+    m_current = 0;  // (a common command, or a header without a number: channel 1)
     if (command.common) {
         return RunCommon(command, answer);
     }
@@ -906,10 +908,35 @@ bool ScpiInstrument::SetOutput(const ScpiCommand& command)
         SwitchOff(Ch());
         return true;
     }
+    if (!LoopsFit(Ch().dialog.Settings(), true)) {
+        return true;  // refused, its error queued
+    }
     const SettingsOutcome started =
         Ch().dialog.ApplySettings(Ch().dialog.Settings(), SettingsRoute::Start);
     Ch().on = started == SettingsOutcome::Restarted;
     return true;
+}
+
+// Whether the addressed channel's loop for `next` and the other channel's
+// (while both play) fit one two-channel buffer; a refusal is queued.
+bool ScpiInstrument::LoopsFit(const GeneratorSettings& next, bool plays)
+{
+    const Channel& other = *m_channels[static_cast<std::size_t>(1 - m_current)];
+    if (!plays || !other.on) {
+        return true;
+    }
+    GeneratorState state = Ch().dialog;
+    state.m_waveform = next.waveform;
+    state.m_frequency = next.frequency;
+    if (CheckWaveform(state, next.shape) == SynthesisResult::Refused ||
+        StereoWaveOut::JointLength(state.m_sampleCount, other.dialog.m_sampleCount) != 0) {
+        return true;  // (a refusal is the dialog's to tell)
+    }
+    Queue(scpi::kSettingsConflict,
+          "the two channels' loops (" + std::to_string(state.m_sampleCount) + " and " +
+              std::to_string(other.dialog.m_sampleCount) +
+              " samples) do not fit one buffer: make one a multiple of the other");
+    return false;
 }
 
 bool ScpiInstrument::AskOutput(const ScpiCommand& command, std::string& answer)
@@ -1170,6 +1197,9 @@ void ScpiInstrument::SwitchOff(Channel& channel)
 // return, or switched in while it plays.
 bool ScpiInstrument::Change(const GeneratorSettings& next)
 {
+    if (!LoopsFit(next, Ch().on)) {
+        return false;
+    }
     const SettingsOutcome outcome = Ch().dialog.ApplySettings(next, SettingsRoute::Live);
     if (outcome == SettingsOutcome::Refused) {
         return false;

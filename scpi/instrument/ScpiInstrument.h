@@ -182,6 +182,7 @@ private:
     // suffix that names none, its error queued.
     int ChannelOf(const std::vector<std::string>& typed);
     void FollowChannel1();
+    bool LoopsFit(const GeneratorSettings& next, bool plays);
     bool SetTrack(const ScpiCommand& command);
     bool AskTrack(const ScpiCommand& command, std::string& answer);
 
