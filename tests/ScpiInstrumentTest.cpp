@@ -257,6 +257,15 @@ TEST(ScpiInstrument, generatorDriversCommands_eachLineAndTheErrorItLeaves)
          conflict + "the two channels' loops (336 and 480000 samples) do not fit one buffer: "
                     "make one a multiple of the other\""},
         {"*RST;TRAC?;:SOUR2:FREQ?", "OFF;5.0000000000E+02", noError},
+        // Coupled frequencies (a ratio or an offset, either way) and levels.
+        {"FREQ:COUP:MODE RAT;RAT 2;:FREQ:COUP ON;:FREQ 300;:SOUR2:FREQ?", "6.0000000000E+02",
+         noError},
+        {"SOUR2:FREQ 1000;:FREQ?;:FREQ:COUP:MODE OFFS;OFFS 100;:FREQ 300;:SOUR2:FREQ?",
+         "5.0000000000E+02;4.0000000000E+02", noError},
+        {"VOLT:COUP ON;:SOUR2:VOLT 0.5;:VOLT?;:FREQ:COUP?;:VOLT:COUP?", "5.0000000000E-01;1;1",
+         noError},
+        {"FREQ:COUP:RAT 5000", "",
+         range + "the frequency ratio is 1.0000000000E-03 to 1.0000000000E+03\""},
         // What the instrument has no hardware for: accepted, and silent.
         {"SYST:BEEP;:SYST:LOC;:SYST:COMM:RLST?;:DISP:TEXT 'a\"b<i>';TEXT?", "LOC;\"a\"\"b<i>\"",
          noError},

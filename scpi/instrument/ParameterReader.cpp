@@ -109,9 +109,13 @@ bool ParameterReader::ReadSetting(const ScpiCommand& command, Limits limits, Suf
     // (A relative tolerance, so that a limit read back as NR3 is accepted.)
     const double slack = 1e-12 * std::max(std::fabs(limits.least), std::fabs(limits.most));
     if (!(number >= limits.least - slack && number <= limits.most + slack)) {
-        m_queue(scpi::kDataOutOfRange, std::string("the ") + what + " is " +
-                                           ScpiNumber(limits.least) + " to " +
-                                           ScpiNumber(limits.most) + " " + unit);
+        std::string reason = std::string("the ") + what + " is " + ScpiNumber(limits.least) +
+                             " to " + ScpiNumber(limits.most);
+        if (*unit != '\0') {
+            reason += ' ';
+            reason += unit;
+        }
+        m_queue(scpi::kDataOutOfRange, reason);
         return false;
     }
     value = std::clamp(number, limits.least, limits.most);

@@ -211,6 +211,21 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
             {ParseHeaderPattern("STATus:PRESet"), [](I& i, C c) { return i.Preset(c); }, nullptr},
             {ParseHeaderPattern("[SOURce:]TRACk"), [](I& i, C c) { return i.SetTrack(c); },
              [](I& i, C c, A a) { return i.AskTrack(c, a); }},
+            {ParseHeaderPattern("[SOURce:]FREQuency:COUPle[:STATe]"),
+             [](I& i, C c) { return i.SetCoupling(c, i.m_frequencyCoupled); },
+             [](I& i, C c, A a) { return i.AskCoupling(c, a, i.m_frequencyCoupled); }},
+            {ParseHeaderPattern("[SOURce:]VOLTage:COUPle[:STATe]"),
+             [](I& i, C c) { return i.SetCoupling(c, i.m_levelCoupled); },
+             [](I& i, C c, A a) { return i.AskCoupling(c, a, i.m_levelCoupled); }},
+            {ParseHeaderPattern("[SOURce:]FREQuency:COUPle:MODE"),
+             [](I& i, C c) { return i.SetCouplingMode(c); },
+             [](I& i, C c, A a) { return i.AskCouplingMode(c, a); }},
+            {ParseHeaderPattern("[SOURce:]FREQuency:COUPle:RATio"),
+             [](I& i, C c) { return i.SetCouplingValue(c, i.m_frequencyRatio, true); },
+             [](I& i, C c, A a) { return i.AskCouplingValue(c, a, i.m_frequencyRatio, true); }},
+            {ParseHeaderPattern("[SOURce:]FREQuency:COUPle:OFFSet"),
+             [](I& i, C c) { return i.SetCouplingValue(c, i.m_frequencyOffset, false); },
+             [](I& i, C c, A a) { return i.AskCouplingValue(c, a, i.m_frequencyOffset, false); }},
             {ParseHeaderPattern("[SOURce:]STATus"), nullptr,
              [](I& i, C c, A a) { return i.AskStatusLine(c, a); }},
         };
@@ -349,8 +364,8 @@ bool ScpiInstrument::RunMessage(ScpiSession& session, std::string& response)
         m_commandError = false;
         const bool done = Run(command, session, answer);
         ++session.next;
-        if (m_track != Track::Off && m_current == 0 && !command.query) {
-            FollowChannel1();
+        if (!command.query) {
+            Couple();
         }
         if (m_commandError) {
             break;  // the rest of the message is not run after a command error
@@ -1154,12 +1169,106 @@ void ScpiInstrument::FollowChannel1()
                 outcome != SettingsOutcome::Failed;
 }
 
+// The couplings after a setting: channel 2 tracking channel 1, and each
+// channel's frequency (by a ratio or an offset) and level following the
+// other's, whichever was set.
+void ScpiInstrument::Couple()
+{
+    const int set = m_current;
+    if (m_track != Track::Off && set == 0) {
+        FollowChannel1();
+    }
+    Channel& from = *m_channels[static_cast<std::size_t>(set)];
+    m_current = 1 - set;
+    Channel& to = Ch();
+    if (m_frequencyCoupled) {
+        const double f = from.dialog.m_frequency;
+        const double hertz = set == 0
+                                 ? (m_ratioMode ? f * m_frequencyRatio : f + m_frequencyOffset)
+                                 : (m_ratioMode ? f / m_frequencyRatio : f - m_frequencyOffset);
+        if (hertz != to.dialog.m_frequency && hertz > 0.0) {
+            GeneratorSettings next = to.dialog.Settings();
+            next.frequency = hertz;
+            Change(next);
+        }
+    }
+    if (m_levelCoupled && from.amplitude != to.amplitude) {
+        SetVpp(std::min(from.amplitude, MostAmplitude(to.dialog.m_waveform)));
+    }
+    m_current = set;
+}
+
+bool ScpiInstrument::SetCoupling(const ScpiCommand& command, bool& coupled)
+{
+    return m_read.TakesOne(command) && m_read.ReadBoolean(command.parameters.front(), coupled);
+}
+
+bool ScpiInstrument::AskCoupling(const ScpiCommand& command, std::string& answer, bool coupled)
+{
+    if (!m_read.TakesNone(command)) {
+        return false;
+    }
+    answer = std::to_string(coupled ? 1 : 0);
+    return true;
+}
+
+bool ScpiInstrument::SetCouplingMode(const ScpiCommand& command)
+{
+    int row = 0;
+    if (!m_read.ReadChoice(command, {"RATio", "OFFSet"}, row)) {
+        return false;
+    }
+    m_ratioMode = row == 0;
+    return true;
+}
+
+bool ScpiInstrument::AskCouplingMode(const ScpiCommand& command, std::string& answer)
+{
+    if (!m_read.TakesNone(command)) {
+        return false;
+    }
+    answer = std::string(m_ratioMode ? "RAT" : "OFFS");
+    return true;
+}
+
+// Channel 2's frequency against channel 1's: a ratio of 0.001 to 1000, or
+// an offset within the frequency range.
+bool ScpiInstrument::SetCouplingValue(const ScpiCommand& command, double& value, bool ratio)
+{
+    const double span = Ch().dialog.m_maxFrequency;
+    const ParameterReader::Limits limits = ratio ? ParameterReader::Limits{0.001, 1000.0, 1.0}
+                                                 : ParameterReader::Limits{-span, span, 0.0};
+    return m_read.ReadSetting(
+        command, limits,
+        ratio ? ParameterReader::Suffixes{} : ParameterReader::Suffixes{{"HZ", 1.0}},
+        ratio ? "frequency ratio" : "frequency offset", ratio ? "" : "Hz", value);
+}
+
+bool ScpiInstrument::AskCouplingValue(const ScpiCommand& command, std::string& answer, double value,
+                                      bool ratio)
+{
+    const double span = Ch().dialog.m_maxFrequency;
+    if (!m_read.ReadLimitQuery(command,
+                               ratio ? ParameterReader::Limits{0.001, 1000.0, 1.0}
+                                     : ParameterReader::Limits{-span, span, 0.0},
+                               value)) {
+        return false;
+    }
+    answer = ScpiNumber(value);
+    return true;
+}
+
 // Both channels as the window starts, off.
 void ScpiInstrument::Reset()
 {
     SwitchOff();
     m_store.Clear();
     m_track = Track::Off;
+    m_frequencyCoupled = false;
+    m_levelCoupled = false;
+    m_ratioMode = true;
+    m_frequencyRatio = 1.0;
+    m_frequencyOffset = 0.0;
     for (const auto& channel : m_channels) {
         channel->dialog.OnInitDialog();
         channel->dialog.m_level = 1.0;

@@ -183,6 +183,14 @@ private:
     int ChannelOf(const std::vector<std::string>& typed);
     void FollowChannel1();
     bool LoopsFit(const GeneratorSettings& next, bool plays);
+    void Couple();
+    bool SetCoupling(const ScpiCommand& command, bool& coupled);
+    bool AskCoupling(const ScpiCommand& command, std::string& answer, bool coupled);
+    bool SetCouplingMode(const ScpiCommand& command);
+    bool AskCouplingMode(const ScpiCommand& command, std::string& answer);
+    bool SetCouplingValue(const ScpiCommand& command, double& value, bool ratio);
+    bool AskCouplingValue(const ScpiCommand& command, std::string& answer, double value,
+                          bool ratio);
     bool SetTrack(const ScpiCommand& command);
     bool AskTrack(const ScpiCommand& command, std::string& answer);
 
@@ -195,7 +203,13 @@ private:
     int m_current = 0;  // the channel the running command addresses
     enum class Track { Off, On, Inverted };
     Track m_track = Track::Off;  // channel 2 follows channel 1
-    ScpiSession m_session;       // a single client's, for Execute(line)
+    // FREQuency:COUPle and VOLTage:COUPle: each channel follows the other.
+    bool m_frequencyCoupled = false;
+    bool m_levelCoupled = false;
+    bool m_ratioMode = true;  // channel 2 = channel 1 times the ratio, or plus the offset
+    double m_frequencyRatio = 1.0;
+    double m_frequencyOffset = 0.0;
+    ScpiSession m_session;  // a single client's, for Execute(line)
     std::deque<std::pair<int, std::string>> m_errors;
     int m_eventStatus = 0;    // *ESR
     int m_eventEnable = 0;    // *ESE
