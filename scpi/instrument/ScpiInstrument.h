@@ -43,7 +43,9 @@ struct ScpiSession {
 // switched in gaplessly while the output plays, kept while it is off or its
 // device is lost, or refused with nothing changed. Each message box becomes
 // an entry of the error queue. The same setting again changes nothing.
-// Every client shares the one state and error queue.
+// Two channels, each with a dialog of its own, play on the left and right
+// of one two-channel output (StereoWaveOut). Every client shares the one
+// state and error queue.
 class ScpiInstrument {
 public:
     static constexpr std::size_t kErrorQueueSize = 16;
