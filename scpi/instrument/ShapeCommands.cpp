@@ -448,7 +448,10 @@ bool ShapeCommands::AskBurstMode(const ScpiCommand& command, std::string& answer
 bool ShapeCommands::SetBurstCycles(const ScpiCommand& command)
 {
     double cycles = 0.0;
-    if (m_read.TakesOne(command) && Is(command.parameters.front(), "INFinity")) {
+    if (!m_read.TakesOne(command)) {
+        return false;
+    }
+    if (Is(command.parameters.front(), "INFinity")) {
         return Edit([&](GeneratorSettings& s) { s.shape.burstCycles = 0; });
     }
     return m_read.ReadSetting(command, {1.0, kMostBurstCycles, 1.0}, {}, "cycle count", "cycles",
