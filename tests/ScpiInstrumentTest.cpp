@@ -309,6 +309,7 @@ TEST(ScpiInstrument, sameSettingAndLostDevice_noRestartAndOneError)
     instrument.OnOutputChange();
     instrument.OnOutputChange();
     EXPECT_EQ(instrument.Execute("OUTP?;:STAT:QUES:COND?;:SYST:ERR:COUN?"), "1;512;1");
+
     device.RecoverLast();
     instrument.OnOutputChange();
     EXPECT_EQ(instrument.Execute("OUTP?;:STAT:QUES:COND?;:STAT:QUES?;:STAT:QUES?"), "1;0;512;0");
@@ -321,6 +322,14 @@ TEST(ScpiInstrument, sameSettingAndLostDevice_noRestartAndOneError)
     device.RecoverLast();
     instrument.OnOutputChange();
     EXPECT_EQ(instrument.Execute("STAT:QUES:COND?;:STAT:QUES?"), "0;512");
+    // Each channel's own register: the loss is channel 1's (channel 2 is
+    // off); enabled, it sums up through the instrument summary to bit 13.
+    instrument.Execute("STAT:PRES;*CLS;:STAT:QUES:INST:ISUM1:ENAB 512;:STAT:QUES:INST:ENAB 2");
+    device.LoseLast();
+    instrument.OnOutputChange();
+    EXPECT_EQ(instrument.Execute("STAT:QUES:INST:ISUM1:COND?;:STAT:QUES:INST:ISUM2:COND?;"
+                                 ":STAT:QUES:INST:COND?;:STAT:QUES:COND?"),
+              "512;0;2;8704");
 }
 
 }  // namespace

@@ -122,7 +122,7 @@ struct ScpiInstrument::Header {
 // A status register's event (read and cleared), condition, enable and
 // transition filters.
 void ScpiInstrument::AddRegisterHeaders(std::vector<Header>& table, const std::string& name,
-                                        StatusRegister ScpiInstrument::*reg)
+                                        StatusRegister& (*reg)(ScpiInstrument&))
 {
     using I = ScpiInstrument;
     using C = const ScpiCommand&;
@@ -132,12 +132,12 @@ void ScpiInstrument::AddRegisterHeaders(std::vector<Header>& table, const std::s
         return true;
     };
     table.push_back({ParseHeaderPattern(name + "[:EVENt]"), nullptr, [=](I& i, C c, A a) {
-                         const int event = (i.*reg).event;
-                         (i.*reg).event = 0;
+                         const int event = reg(i).event;
+                         reg(i).event = 0;
                          return i.m_read.TakesNone(c) && number(a, event);
                      }});
     table.push_back({ParseHeaderPattern(name + ":CONDition"), nullptr, [=](I& i, C c, A a) {
-                         return i.m_read.TakesNone(c) && number(a, (i.*reg).condition);
+                         return i.m_read.TakesNone(c) && number(a, reg(i).condition);
                      }});
     for (const auto& entry : {std::pair{":ENABle", &StatusRegister::enable},
                               std::pair{":PTRansition", &StatusRegister::positive},
@@ -146,8 +146,8 @@ void ScpiInstrument::AddRegisterHeaders(std::vector<Header>& table, const std::s
         const auto mask = value;  // (a lambda may not capture a structured binding)
         table.push_back(
             {ParseHeaderPattern(name + field),
-             [=](I& i, C c) { return i.SetEnable(c, (i.*reg).*mask); },
-             [=](I& i, C c, A a) { return i.m_read.TakesNone(c) && number(a, (i.*reg).*mask); }});
+             [=](I& i, C c) { return i.SetEnable(c, reg(i).*mask); },
+             [=](I& i, C c, A a) { return i.m_read.TakesNone(c) && number(a, reg(i).*mask); }});
     }
 }
 
@@ -229,11 +229,17 @@ const std::vector<ScpiInstrument::Header>& ScpiInstrument::Headers()
             {ParseHeaderPattern("[SOURce:]STATus"), nullptr,
              [](I& i, C c, A a) { return i.AskStatusLine(c, a); }},
         };
-        // The two SCPI status registers, each with the same five headers.
-        for (const auto& [name, reg] : {std::pair{"STATus:OPERation", &I::m_operation},
-                                        std::pair{"STATus:QUEStionable", &I::m_questionable}}) {
-            AddRegisterHeaders(table, name, reg);
-        }
+        // The SCPI status registers, each with the same five headers: the
+        // instrument summary's (QUEStionable bit 13) has a bit for each
+        // channel's own register (ISUMmary1 and 2, bit 9 the lost sound).
+        AddRegisterHeaders(table, "STATus:OPERation",
+                           [](I& i) -> StatusRegister& { return i.m_operation; });
+        AddRegisterHeaders(table, "STATus:QUEStionable",
+                           [](I& i) -> StatusRegister& { return i.m_questionable; });
+        AddRegisterHeaders(table, "STATus:QUEStionable:INSTrument",
+                           [](I& i) -> StatusRegister& { return i.m_instrumentSummary; });
+        AddRegisterHeaders(table, "STATus:QUEStionable:INSTrument:ISUMmary",
+                           [](I& i) -> StatusRegister& { return i.Ch().summary; });
         // APPLy:SINusoid and the rest, one header each.
         std::vector<const char*> names(std::begin(kFunctions), std::end(kFunctions));
         for (const NamedFunction& more : kMoreFunctions) {
@@ -490,6 +496,10 @@ bool ScpiInstrument::RunCommon(const ScpiCommand& command, std::string& answer)
         m_eventStatus = 0;
         m_operation.event = 0;
         m_questionable.event = 0;
+        m_instrumentSummary.event = 0;
+        for (const auto& channel : m_channels) {
+            channel->summary.event = 0;
+        }
     } else if (name == "OPC") {
         // (run once the sound is at the device)
         m_eventStatus |= query ? 0 : kOperationComplete;
@@ -1109,7 +1119,8 @@ bool ScpiInstrument::Preset(const ScpiCommand& command)
     if (!m_read.TakesNone(command)) {
         return false;
     }
-    for (StatusRegister* reg : {&m_operation, &m_questionable}) {
+    for (StatusRegister* reg : {&m_operation, &m_questionable, &m_instrumentSummary,
+                                &m_channels[0]->summary, &m_channels[1]->summary}) {
         reg->enable = 0;
         reg->positive = kRegisterBits;
         reg->negative = 0;
@@ -1295,9 +1306,31 @@ void ScpiInstrument::SwitchOff(Channel& channel)
     channel.on = false;
     channel.dialog.OnStop();
     if (std::none_of(m_channels.begin(), m_channels.end(), [](const auto& c) { return c->on; })) {
-        m_questionable.Set(kNoSound, false);
         m_lossQueued = false;
     }
+    ShowLoss();
+}
+
+// The lost sound as a condition: of each channel that is on (its own
+// register), and of the instrument (QUEStionable bit 9); each channel's
+// summary in the instrument summary, and that in QUEStionable bit 13.
+void ScpiInstrument::ShowLoss()
+{
+    bool anyLost = false;
+    int channelBit = 1 << 1;
+    for (const auto& channel : m_channels) {
+        const OutputState state = IWaveOut::Status(channel->dialog.m_waveOut).state;
+        const bool lost =
+            channel->on && (state == OutputState::Lost || state == OutputState::Reopening);
+        channel->summary.Set(kNoSound, lost);
+        m_instrumentSummary.Set(channelBit,
+                                (channel->summary.event & channel->summary.enable) != 0);
+        anyLost = anyLost || lost;
+        channelBit <<= 1;
+    }
+    m_questionable.Set(kNoSound, anyLost);
+    m_questionable.Set(kInstrumentSummary,
+                       (m_instrumentSummary.event & m_instrumentSummary.enable) != 0);
 }
 
 // A setting under the output as it is, decided by the dialog: refused
@@ -1323,14 +1356,11 @@ bool ScpiInstrument::Change(const GeneratorSettings& next)
 // sound is back.
 void ScpiInstrument::OnOutputChange()
 {
-    bool lost = false;
     for (const auto& channel : m_channels) {
         channel->dialog.OnOutputChange();
-        const OutputState state = IWaveOut::Status(channel->dialog.m_waveOut).state;
-        lost = lost ||
-               (channel->on && (state == OutputState::Lost || state == OutputState::Reopening));
     }
-    m_questionable.Set(kNoSound, lost);
+    ShowLoss();
+    const bool lost = (m_questionable.condition & kNoSound) != 0;
     if (lost && !m_lossQueued) {
         m_lossQueued = true;
         Queue(scpi::kHardwareMissing, "the output device was lost; reconnecting; " + m_failure);

@@ -55,6 +55,8 @@ public:
     static constexpr double kDefaultFullScale = 2.0;
     // The QUEStionable condition while the sound device is lost.
     static constexpr int kNoSound = 1 << 9;
+    // The QUEStionable bit that sums up the channels' registers.
+    static constexpr int kInstrumentSummary = 1 << 13;
 
     // `serial`: the unit's serial number, as *IDN? gives it.
     ScpiInstrument(IWaveOut& device, ITickSource& ticks, double fullScaleVpp = kDefaultFullScale,
@@ -112,7 +114,7 @@ private:
 
     static const std::vector<Header>& Headers();
     static void AddRegisterHeaders(std::vector<Header>& table, const std::string& name,
-                                   StatusRegister ScpiInstrument::*reg);
+                                   StatusRegister& (*reg)(ScpiInstrument&));
     bool Run(const ScpiCommand& command, ScpiSession& session, std::string& answer);
     bool RunCommon(const ScpiCommand& command, std::string& answer);
 
@@ -149,6 +151,7 @@ private:
     bool RunMessage(ScpiSession& session, std::string& response);
     void Reset();
     void SwitchOff(Channel& channel);
+    void ShowLoss();
     bool Change(const GeneratorSettings& next);
     void OnMessage(int channel, const std::string& text);
     void Queue(int code, const std::string& detail = {});
@@ -176,7 +179,8 @@ private:
         AmplitudeUnit unit = AmplitudeUnit::Vpp;
         Bound boundSet = Bound::None;  // the level HIGH or LOW set last, alone
         double load = 50.0;
-        bool userName = false;  // the arbitrary function was named USER
+        bool userName = false;   // the arbitrary function was named USER
+        StatusRegister summary;  // STATus:QUEStionable:INSTrument:ISUMmary<n>
     };
     Channel& Ch() { return *m_channels[static_cast<std::size_t>(m_current)]; }
     const Channel& Ch() const { return *m_channels[static_cast<std::size_t>(m_current)]; }
@@ -218,7 +222,8 @@ private:
     int m_serviceEnable = 0;  // *SRE
     StatusRegister m_operation;
     StatusRegister m_questionable;
-    bool m_lossQueued = false;    // -241 once per loss
-    bool m_commandError = false;  // a command error queued: the message ends
-    std::string m_failure;        // the device's last reason, for the next -241
+    StatusRegister m_instrumentSummary;  // STATus:QUEStionable:INSTrument
+    bool m_lossQueued = false;           // -241 once per loss
+    bool m_commandError = false;         // a command error queued: the message ends
+    std::string m_failure;               // the device's last reason, for the next -241
 };
