@@ -298,6 +298,32 @@ TEST_F(RenderTool, arbitraryFile_textAndRawCodesGiveTheSameLoop)
     }
 }
 
+// --ch2: a two-channel WAV file whose left channel is the mono file's
+// samples and whose right channel is the second options' loop, both
+// repeated to the length that holds whole loops of each.
+TEST_F(RenderTool, secondChannel_isTheMonoLoopBesideTheOther)
+{
+    ASSERT_EQ(Render({"-f", "1000", "-o", Path("mono.raw"), "--raw"}).status, 0);
+    ASSERT_EQ(Render({"-f", "750", "--burst", "2", "--burst-period", "0.004", "-o",
+                      Path("burst.raw"), "--raw"})
+                  .status,
+              0);
+    const ProcessResult run = Render(
+        {"-f", "1000", "-o", Path("pair.wav"), "--ch2", "-f 750 --burst 2 --burst-period 0.004"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string mono = ReadFile(Path("mono.raw"));
+    const std::string burst = ReadFile(Path("burst.raw"));
+    const std::string pair = ReadFile(Path("pair.wav"));
+    EXPECT_EQ(Le16(pair, 22), 2u);               // channels
+    EXPECT_EQ(Le32(pair, 28), 4u * 48000u);      // bytes a second
+    EXPECT_EQ(Le16(pair, 32), 4u);               // bytes a frame
+    ASSERT_EQ(Le32(pair, 40), 2 * mono.size());  // the 10 s loop holds whole 192-sample bursts
+    for (std::size_t frame = 0; frame < mono.size() / 2; frame += 997) {
+        EXPECT_EQ(SampleAt(pair, 44, 2 * frame), SampleAt(mono, 0, frame)) << frame;
+        EXPECT_EQ(SampleAt(pair, 44, 2 * frame + 1), SampleAt(burst, 0, frame % 192)) << frame;
+    }
+}
+
 TEST_F(RenderTool, aGermanLocale_changesNothing)
 {
     const std::string locales = WAVEGEN_TEST_LOCPATH;
