@@ -10,6 +10,7 @@
 #include "OutputLevel.h"
 #include "ResourceIds.h"
 #include "SampleBuffer.h"
+#include "ShapedSynthesis.h"
 #include "WaveformNames.h"
 #include "WaveformSynthesis.h"
 
@@ -170,8 +171,7 @@ SettingsOutcome CWaveGeneratorDialog::ChangeTo(const GeneratorSettings& settings
 // to it keeps the phase. Bursts and sweeps go on from the same sample.
 bool CWaveGeneratorDialog::PhaseContinuous(int waveform, const ShapeSettings& shape)
 {
-    return (waveform <= kPulse || waveform == kRamp || waveform == kArbitrary) && !shape.burst &&
-           !shape.sweep;
+    return IsPeriodic(waveform) && !shape.burst && !shape.sweep;
 }
 
 // The device plays a copy of what plays now (after a fired burst, just its

@@ -25,7 +25,6 @@ constexpr const char* kArbitraryStatus =
 constexpr const char* kDutyText =
     "the duty cycle leaves less than a sample high or low: at %.3f Hz it is %.3f to %.3f%%";
 constexpr const char* kPulseEdgeText = "the pulse width is less than its edge time";
-constexpr const char* kPulseTooFastText = "decrease the frequency below %.3fHz";
 constexpr const char* kNoPointsText = "no arbitrary waveform is selected";
 constexpr const char* kNotPeriodicText = "a burst or a sweep needs a periodic waveform";
 constexpr const char* kBurstTooLongText =
@@ -37,11 +36,6 @@ constexpr const char* kSweepLimitText = "the sweep runs from above 0 Hz to at mo
 constexpr const char* kEndlessBurstStatus = "An endless burst from a trigger";
 constexpr const char* kBurstStatus = "A burst of %d cycles every %.3f s";
 constexpr const char* kSweepStatus = "A sweep from %.3f to %.3f Hz in %.3f s";
-
-bool IsPeriodic(int waveform)
-{
-    return waveform <= kPulse || waveform == kRamp || waveform == kArbitrary;
-}
 
 SynthesisResult Refuse(const char* format, std::initializer_list<FormatArg> args = {})
 {
@@ -86,6 +80,11 @@ double ArbitraryValue(const std::vector<double>& points, double x)
 }
 
 }  // namespace
+
+bool IsPeriodic(int waveform)
+{
+    return waveform <= kPulse || waveform == kRamp || waveform == kArbitrary;
+}
 
 double ShapeValue(int waveform, const ShapeSettings& shape, double x, double cyclesPerSample)
 {
@@ -238,7 +237,7 @@ SynthesisResult LoopLength(GeneratorState& s, const ShapeSettings& shape, bool f
     }
     s.m_sampleCount = TruncateToInt32(length);
     if (!(length >= 1.0 && length <= capacity)) {
-        return Refuse("exceeding pre-allocated memory, try a lower sampling rate.\n");
+        return Refuse(kTooLongText);
     }
     return SynthesisResult::Ready;
 }

@@ -4,6 +4,10 @@
 #include "ShapeSettings.h"
 #include "WaveformSynthesis.h"
 
+// Whether a waveform repeats one cycle of its frequency (so a burst or a
+// sweep can be made of it, and a switch to or from it keeps the phase).
+bool IsPeriodic(int waveform);
+
 // Whether a waveform with these settings is made here rather than as the
 // window makes it: the ramp and the arbitrary waveform always, the others
 // once a parameter, phase, burst or sweep differs from the window's.

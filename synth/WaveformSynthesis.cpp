@@ -24,10 +24,8 @@ constexpr double kFiveThirds = 1.6666666666666667;
 constexpr double kSweepMessageFactor = 3.0;
 constexpr int kHoldBlock = 100;
 
-constexpr const char* kTooLongText = "exceeding pre-allocated memory, try a lower sampling rate.\n";
 constexpr const char* kUnknownWaveformText =
     "waveform not yet defined, tell Zorv to add what you want.\n";
-constexpr const char* kPulseTooFastText = "decrease the frequency below %.3fHz";
 constexpr const char* kSweepTooLongText = "increase the frequency above %.3fHz";
 constexpr const char* kSineStatus = "This is a sine wave, %.3f Hz\n";
 constexpr const char* kTriangleStatus = "This is a triangle wave, %.3f Hz\n";

@@ -20,6 +20,11 @@ enum Waveform : int {
 
 enum class SynthesisResult { Ready, Refused };
 
+// Refusals that the window's waveforms and the shaped ones both give.
+inline constexpr const char* kTooLongText =
+    "exceeding pre-allocated memory, try a lower sampling rate.\n";
+inline constexpr const char* kPulseTooFastText = "decrease the frequency below %.3fHz";
+
 // Computes one looping buffer of the selected waveform into g_sampleBuffer and
 // formats its status line into g_messageText; or, when the buffer cannot be
 // made, formats the refusal into g_messageText and writes no sample.

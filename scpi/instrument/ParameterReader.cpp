@@ -20,6 +20,22 @@ std::string ScpiNumber(double value)
     return text;
 }
 
+std::string ScpiString(std::string_view text, std::size_t most)
+{
+    while (!text.empty() && text.back() == '\n') {
+        text.remove_suffix(1);
+    }
+    std::string inside;
+    for (char c : text) {
+        const std::string piece = c == '\n' ? " " : c == '"' ? "\"\"" : std::string(1, c);
+        if (inside.size() + piece.size() > most) {
+            break;
+        }
+        inside += piece;
+    }
+    return "\"" + inside + "\"";
+}
+
 bool ParameterReader::TakesOne(const ScpiCommand& command)
 {
     if (command.parameters.size() == 1) {

@@ -48,3 +48,6 @@ private:
 
 // NR3, as the instrument answers every real number.
 std::string ScpiNumber(double value);
+// A text as a SCPI string: on one line, quotes doubled, at most `most`
+// characters between the quotes.
+std::string ScpiString(std::string_view text, std::size_t most = std::string::npos);

@@ -72,24 +72,6 @@ std::string ShortForm(const char* mnemonic)
     return shortForm;
 }
 
-// A text as a SCPI string: on one line, quotes doubled, at most `most`
-// characters between the quotes.
-std::string Quoted(std::string_view text, std::size_t most = std::string::npos)
-{
-    while (!text.empty() && text.back() == '\n') {
-        text.remove_suffix(1);
-    }
-    std::string inside;
-    for (char c : text) {
-        const std::string piece = c == '\n' ? " " : c == '"' ? "\"\"" : std::string(1, c);
-        if (inside.size() + piece.size() > most) {
-            break;
-        }
-        inside += piece;
-    }
-    return "\"" + inside + "\"";
-}
-
 // (Answers are made as whole strings, never assigned from a short literal:
 // GCC 12 warns falsely about that at -O3, -Wrestrict.)
 
@@ -1047,8 +1029,8 @@ bool ScpiInstrument::AskApply(const ScpiCommand& command, std::string& answer)
     if (!m_read.TakesNone(command)) {
         return false;
     }
-    answer = Quoted(FunctionName() + " " + ScpiNumber(Ch().dialog.m_frequency) + "," +
-                    ScpiNumber(Ch().amplitude) + "," + ScpiNumber(0.0));
+    answer = ScpiString(FunctionName() + " " + ScpiNumber(Ch().dialog.m_frequency) + "," +
+                        ScpiNumber(Ch().amplitude) + "," + ScpiNumber(0.0));
     return true;
 }
 
@@ -1098,7 +1080,7 @@ bool ScpiInstrument::AskStatusLine(const ScpiCommand& command, std::string& answ
     if (!m_read.TakesNone(command)) {
         return false;
     }
-    answer = Quoted(Ch().window.m_statusText);
+    answer = ScpiString(Ch().window.m_statusText);
     return true;
 }
 
@@ -1416,7 +1398,7 @@ std::string ScpiInstrument::NextError(bool codeOnly)
     }
     const auto [code, text] = m_errors.front();
     m_errors.pop_front();
-    return std::to_string(code) + (codeOnly ? "" : "," + Quoted(text, kMostErrorText));
+    return std::to_string(code) + (codeOnly ? "" : "," + ScpiString(text, kMostErrorText));
 }
 
 int ScpiInstrument::StatusByte(bool messageAvailable) const

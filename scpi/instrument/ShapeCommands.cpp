@@ -34,16 +34,6 @@ bool Is(const std::string& text, const char* mnemonic)
     return MatchesMnemonic(text, mnemonic);
 }
 
-// A text as a SCPI string, quotes doubled.
-std::string Quoted(const std::string& text)
-{
-    std::string quoted = "\"";
-    for (char c : text) {
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    }
-    return quoted + "\"";
-}
-
 // A SCPI string parameter's text: its quotes taken off, doubled ones undone.
 bool Unquoted(const std::string& text, std::string& inside)
 {
@@ -750,10 +740,10 @@ bool ShapeCommands::AskCatalog(const ScpiCommand& command, std::string& answer)
     answer.clear();
     for (const std::string& name : m_store.Names()) {
         answer += answer.empty() ? "" : ",";
-        answer += Quoted(name);
+        answer += ScpiString(name);
     }
     if (answer.empty()) {
-        answer = Quoted("");
+        answer = ScpiString("");
     }
     return true;
 }
@@ -939,7 +929,7 @@ bool ShapeCommands::SetDisplayText(const ScpiCommand& command)
 
 bool ShapeCommands::AskDisplayText(const ScpiCommand& command, std::string& answer)
 {
-    return AskWord(command, answer, Quoted(m_displayText));
+    return AskWord(command, answer, ScpiString(m_displayText));
 }
 
 bool ShapeCommands::ClearDisplayText(const ScpiCommand& command)

@@ -43,8 +43,6 @@ public:
     // The highest frequency the function plays with its parameters: the
     // pulse's from its width and edges, the square's from its duty cycle.
     double MostFrequency() const;
-    // The arbitrary waveform the function ARB plays; none selected: empty.
-    std::string SelectedName() const { return m_selected; }
     void Reset();
 
 private:
