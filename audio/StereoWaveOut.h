@@ -38,6 +38,8 @@ public:
                            std::vector<std::int16_t>& out);
     // Whether the other channel than `index` plays now.
     bool OtherPlays(int index) const { return !m_loops[1 - index].empty(); }
+    // The loop channel `index` plays now (empty: it is silent).
+    const std::vector<std::int16_t>& Loop(int index) const { return m_loops[index]; }
 
 private:
     class ChannelOut final : public IWaveOut {

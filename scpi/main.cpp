@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,12 +25,15 @@
 #include "ScpiServer.h"
 #include "SerialNumber.h"
 #include "Vxi11Server.h"
+#include "WebPanel.h"
+#include "WebServer.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "Usage: wavegen-scpi [--listen [ADDR:]PORT] [-D PCM] [--full-scale VPP]\n"
-    "                    [--queue MS] [--serial TEXT]\n"
+    "                    [--queue MS] [--serial TEXT] [--http [ADDR:]PORT|off]\n"
+    "                    [--password-file FILE]\n"
     "       wavegen-scpi -V | -h\n";
 
 constexpr const char* kHelp =
@@ -50,6 +54,15 @@ constexpr const char* kHelp =
     "      --queue MS            the sound kept queued, 20 to 90 ms (default 90):\n"
     "                            a new setting is heard after it, and a queue\n"
     "                            shorter than a busy machine's delays underruns\n"
+    "      --http [ADDR:]PORT|off  where the web pages are served: the LXI welcome\n"
+    "                            page, /lxi/identification and the front panel at\n"
+    "                            /panel (default: the --listen address, port 80\n"
+    "                            where it may be bound, else 8080; port 0: any free\n"
+    "                            one; off: none)\n"
+    "      --password-file FILE  the password (the file's first line) a change from\n"
+    "                            another computer's browser needs (digest\n"
+    "                            authentication, any user name); without it only\n"
+    "                            this computer may change settings on the page\n"
     "      --serial TEXT         the serial number *IDN? and the LAN announcement\n"
     "                            give (default: made from /etc/machine-id, the\n"
     "                            same at every start and unique to the computer)\n"
@@ -65,6 +78,11 @@ struct Options {
     double fullScale = ScpiInstrument::kDefaultFullScale;
     AlsaPlaybackDevice::Queue queue = AlsaPlaybackDevice::kQuietQueue;
     std::string serial;  // "": this computer's
+    bool http = true;
+    bool httpGiven = false;   // --http given: a failure to serve it ends the server
+    std::string httpAddress;  // "": the --listen address
+    unsigned short httpPort = 0;
+    std::string passwordFile;
 };
 
 // The queue in milliseconds, written in periods of a third of it.
@@ -88,15 +106,15 @@ int Usage(const std::string& reason)
     return 2;
 }
 
-bool ParseListen(const std::string& text, Options& options)
+bool ParseListen(const std::string& text, std::string& address, unsigned short& port)
 {
     const std::size_t colon = text.rfind(':');
-    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+    const std::string digits = colon == std::string::npos ? text : text.substr(colon + 1);
     if (colon != std::string::npos) {
-        options.address = text.substr(0, colon);
+        address = text.substr(0, colon);
     }
-    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), options.port);
-    return error == std::errc() && end == port.data() + port.size();
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+    return error == std::errc() && end == digits.data() + digits.size();
 }
 
 // Returns -1 to go on, or the exit status.
@@ -116,7 +134,7 @@ int ParseArguments(int argc, char** argv, Options& options)
             return std::fflush(stdout) == 0 ? 0 : 3;
         }
         if ((argument == "-l" || argument == "--listen") && hasValue) {
-            if (!ParseListen(argv[++i], options)) {
+            if (!ParseListen(argv[++i], options.address, options.port)) {
                 return Usage(std::string("--listen: not [ADDR:]PORT: ") + argv[i]);
             }
         } else if ((argument == "-D" || argument == "--device") && hasValue) {
@@ -137,6 +155,14 @@ int ParseArguments(int argc, char** argv, Options& options)
                     "quote or semicolon: " +
                     options.serial);
             }
+        } else if (argument == "--http" && hasValue) {
+            options.httpGiven = true;
+            options.http = std::string(argv[++i]) != "off";
+            if (options.http && !ParseListen(argv[i], options.httpAddress, options.httpPort)) {
+                return Usage(std::string("--http: not [ADDR:]PORT or off: ") + argv[i]);
+            }
+        } else if (argument == "--password-file" && hasValue) {
+            options.passwordFile = argv[++i];
         } else if (argument == "--queue" && hasValue) {
             if (!ParseQueue(argv[++i], options.queue)) {
                 return Usage(
@@ -154,12 +180,12 @@ int ParseArguments(int argc, char** argv, Options& options)
 // waits for the kernel's retries (a second or more).
 constexpr int kBacklog = 128;
 
-int Listen(const Options& options)
+int Listen(const std::string& where, unsigned short port)
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(options.port);
-    if (inet_pton(AF_INET, options.address.c_str(), &address.sin_addr) != 1) {
+    address.sin_port = htons(port);
+    if (inet_pton(AF_INET, where.c_str(), &address.sin_addr) != 1) {
         errno = EINVAL;
         return -1;
     }
@@ -226,6 +252,74 @@ void Warn(const std::string& what)
     std::fprintf(stderr, "wavegen-scpi: warning: %s\n", what.c_str());
 }
 
+// The password a change from another computer needs: the file's first
+// line. Never shown: a failure names the file only.
+bool ReadPassword(const std::string& path, std::string& password)
+{
+    std::FILE* file = std::fopen(path.c_str(), "re");
+    if (file == nullptr) {
+        std::fprintf(stderr, "wavegen-scpi: cannot read the password file %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    struct stat status {};
+    if (fstat(fileno(file), &status) == 0 && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        Warn("the password file " + path + " can be read by others; chmod 600 it");
+    }
+    char line[256] = {};
+    const bool read = std::fgets(line, sizeof line, file) != nullptr;
+    std::fclose(file);
+    password = read ? line : "";
+    while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) {
+        password.pop_back();
+    }
+    if (password.empty()) {
+        std::fprintf(stderr,
+                     "wavegen-scpi: the password file %s has no password in its first line\n",
+                     path.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The web pages' socket: where --http says, or beside SCPI on port 80 if
+// it may be bound, else 8080. -1 when there is none (said on stderr).
+int ListenForWeb(const Options& options, std::string& address)
+{
+    address = options.httpAddress.empty() ? options.address : options.httpAddress;
+    if (options.httpGiven) {
+        const int fd = Listen(address, options.httpPort);
+        if (fd < 0) {
+            std::fprintf(stderr, "wavegen-scpi: cannot serve the web pages on %s:%u: %s\n",
+                         address.c_str(), options.httpPort, std::strerror(errno));
+        }
+        return fd;
+    }
+    for (const unsigned short port :
+         {static_cast<unsigned short>(80), static_cast<unsigned short>(8080)}) {
+        if (const int fd = Listen(address, port); fd >= 0) {
+            return fd;
+        }
+    }
+    Warn("cannot serve the web pages on " + address + " port 80 or 8080 (" + std::strerror(errno) +
+         "); SCPI still serves");
+    return -1;
+}
+
+unsigned short PortOf(int fd)
+{
+    sockaddr_in bound{};
+    socklen_t size = sizeof bound;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &size);
+    return ntohs(bound.sin_port);
+}
+
+bool IsLoopback(const std::string& address)
+{
+    in_addr parsed{};
+    return inet_pton(AF_INET, address.c_str(), &parsed) == 1 && (ntohl(parsed.s_addr) >> 24) == 127;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -242,13 +336,17 @@ int main(int argc, char** argv)
         sigaddset(&stopSignals, signal);
     }
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::string password;
+    if (!options.passwordFile.empty() && !ReadPassword(options.passwordFile, password)) {
+        return 1;
+    }
     const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
     if (stopFd < 0) {
         std::fprintf(stderr, "wavegen-scpi: cannot watch for stop signals (signalfd: %s)\n",
                      std::strerror(errno));
         return 1;
     }
-    const int listenFd = Listen(options);
+    const int listenFd = Listen(options.address, options.port);
     if (listenFd < 0) {
         std::fprintf(stderr, "wavegen-scpi: cannot listen on %s:%u: %s\n", options.address.c_str(),
                      options.port, std::strerror(errno));
@@ -310,10 +408,45 @@ int main(int argc, char** argv)
         }
     }
     std::fputs("\n", stderr);
+    // The web pages, on the same loop.
+    std::string webAddress;
+    const int webFd = options.http ? ListenForWeb(options, webAddress) : -1;
+    if (webFd < 0 && options.httpGiven && options.http) {
+        return 1;
+    }
+    const unsigned short webPort = webFd >= 0 ? PortOf(webFd) : 0;
+    WebPanel panel(instrument,
+                   {"wavegen", "wavegen-scpi", options.serial, WAVEGEN_VERSION,
+                    "wavegen: a sound card's function generator, two channels"},
+                   {NetworkInterface::HostName(), NetworkInterface::Serving(bound.sin_addr),
+                    ntohs(bound.sin_port), webPort, vxi11.Registered()});
+    WebServer web(panel, instrument, password);
+    if (webFd >= 0) {
+        if (const std::string failure = web.Start(webFd); !failure.empty()) {
+            std::fprintf(stderr, "wavegen-scpi: %s\n", failure.c_str());
+            return 1;
+        }
+        sources.push_back(&web);
+        std::fprintf(stderr, "wavegen-scpi: web pages on http://%s:%u/ (front panel: /panel)\n",
+                     webAddress.c_str(), webPort);
+        if (!IsLoopback(webAddress)) {
+            std::fprintf(stderr,
+                         "wavegen-scpi: warning: %s is not a loopback address; anyone who "
+                         "reaches port %u can read the web pages, and %s\n",
+                         webAddress.c_str(), webPort,
+                         password.empty() ? "no other computer can change a setting there "
+                                            "(no --password-file)"
+                                          : "can change settings with the password");
+        }
+    }
     // Found on the LAN by name: never from loopback.
-    std::vector<LanAnnouncer::Service> services{{"_scpi-raw._tcp", ntohs(bound.sin_port)}};
+    std::vector<LanAnnouncer::Service> services{{"_scpi-raw._tcp", ntohs(bound.sin_port), ""}};
     if (vxi11.Registered()) {
-        services.push_back({"_vxi-11._tcp", 111});  // (rpcbind's port, where clients ask)
+        services.push_back({"_vxi-11._tcp", 111, ""});  // (rpcbind's port, where clients ask)
+    }
+    if (webFd >= 0 && !IsLoopback(webAddress)) {
+        services.push_back({"_lxi._tcp", webPort, ""});
+        services.push_back({"_http._tcp", webPort, "path=/"});
     }
     LanAnnouncer announcer(InterfaceOf(bound.sin_addr), services,
                            {"wavegen", "wavegen-scpi", options.serial, WAVEGEN_VERSION});

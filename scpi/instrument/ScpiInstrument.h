@@ -95,6 +95,10 @@ public:
     void OnOutputChange();
     // Output off, as the server ends.
     void SwitchOff();
+    // For a front panel: the errors queued (oldest first), left queued, and
+    // the loop channel `index` (0 or 1) plays now (empty while silent).
+    const std::deque<std::pair<int, std::string>>& Errors() const { return m_errors; }
+    const std::vector<std::int16_t>& PlayingLoop(int index) const { return m_output.Loop(index); }
 
     struct Header;
     enum class AmplitudeUnit { Vpp, Vrms, Dbm };

@@ -202,9 +202,16 @@ int LanAnnouncer::AddServices()
         ("FirmwareVersion=" + m_identity.firmware).c_str(), nullptr);
     int added = 0;
     for (const Service& service : m_services) {
+        AvahiStringList* own =
+            service.key.empty()
+                ? keys
+                : avahi_string_list_add(avahi_string_list_copy(keys), service.key.c_str());
         added = avahi_entry_group_add_service_strlst(
             m_group, m_interface, AVAHI_PROTO_INET, AvahiPublishFlags(0), m_name.c_str(),
-            service.type.c_str(), nullptr, nullptr, service.port, keys);
+            service.type.c_str(), nullptr, nullptr, service.port, own);
+        if (own != keys) {
+            avahi_string_list_free(own);
+        }
         if (added < 0) {
             break;
         }

@@ -12,8 +12,9 @@
 #include "IPollSource.h"
 
 // Announces the instrument on the LAN through the system's avahi-daemon:
-// its raw SCPI port as _scpi-raw._tcp and, when rpcbind knows it, VXI-11
-// as _vxi-11._tcp (port 111), each with the LXI keys of its identity. The
+// its raw SCPI port as _scpi-raw._tcp, VXI-11 as _vxi-11._tcp (port 111)
+// when rpcbind knows it, and its web pages as _lxi._tcp and _http._tcp,
+// each with the LXI keys of its identity. The
 // daemon's connection is served from the instrument server's poll loop
 // (this class is the Avahi poll API over it). A name taken on the network
 // moves every service to Avahi's next alternative together; a daemon that
@@ -27,6 +28,7 @@ public:
     struct Service {
         std::string type;  // "_scpi-raw._tcp"
         unsigned short port = 0;
+        std::string key;  // a TXT key of this service's alone ("path=/"), or ""
     };
     struct Identity {
         std::string manufacturer, model, serial, firmware;
