@@ -143,8 +143,9 @@ int WebServer::TimeoutMs() const
         within(kWaitPollMs);
     }
     if (!m_streams.empty()) {
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(m_nextKeepAlive - Clock::now());
+        const auto next =
+            m_updatePending ? std::min(m_nextUpdate, m_nextKeepAlive) : m_nextKeepAlive;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now());
         within(static_cast<int>(std::max<long>(left.count(), 0)));
     }
     return timeout;
@@ -178,7 +179,14 @@ void WebServer::Refresh()
     if (m_streams.empty()) {
         return;
     }
-    const bool beat = Clock::now() >= m_nextKeepAlive;
+    const auto now = Clock::now();
+    if (now < m_nextUpdate) {
+        m_updatePending = true;  // (read once the interval is over)
+        return;
+    }
+    m_updatePending = false;
+    m_nextUpdate = now + kLeastUpdateInterval;
+    const bool beat = now >= m_nextKeepAlive;
     std::string state = m_panel.State(m_identifying);
     const bool changed = state != m_state;
     if (!changed && !beat) {

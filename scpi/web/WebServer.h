@@ -31,6 +31,9 @@ public:
     static constexpr std::size_t kMostUnread = 256 * 1024;
     static constexpr unsigned kIdleSeconds = 30;
     static constexpr std::chrono::seconds kKeepAlive{15};
+    // The streams' state is read and sent at most this often: a burst of
+    // changes costs the instrument and each browser one update a period.
+    static constexpr std::chrono::milliseconds kLeastUpdateInterval{40};
     // How often a message that waits for the sound looks again.
     static constexpr int kWaitPollMs = 20;
     static constexpr const char* kRealm = "wavegen";
@@ -90,5 +93,7 @@ private:
     std::list<Request*> m_waiting;  // messages that wait for the sound
     std::string m_state;            // what the streams were last sent
     std::chrono::steady_clock::time_point m_nextKeepAlive;
-    bool m_resumed = false;  // a connection resumed since the last run
+    std::chrono::steady_clock::time_point m_nextUpdate;  // the soonest the state is read again
+    bool m_updatePending = false;  // something may have changed since it was read
+    bool m_resumed = false;        // a connection resumed since the last run
 };
