@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The web pages from the lab PC's namespace: anyone reads the welcome page
 and the identification (valid, and its address strings open); a change
-needs the password, by digest authentication, and is refused without it.
+needs the password, by digest authentication (curl's), and is refused
+without it.
 
     WebLanCheck.py HOST PASSWORD SCHEMA
 """
@@ -18,19 +19,26 @@ host, password, schema = sys.argv[1:4]
 base = f"http://{host}"
 
 
-def fetch(path, body=None, headers=None, opener=None):
-    request = urllib.request.Request(base + path, data=body, headers=headers or {})
+def fetch(path, body=None):
+    request = urllib.request.Request(base + path, data=body)
     try:
-        with (opener or urllib.request.build_opener()).open(request, timeout=10) as reply:
+        with urllib.request.urlopen(request, timeout=10) as reply:
             return reply.status, dict(reply.headers), reply.read().decode()
     except urllib.error.HTTPError as refusal:
         return refusal.code, dict(refusal.headers), refusal.read().decode()
 
 
-def with_password(word):
-    words = urllib.request.HTTPPasswordMgrWithDefaultRealm()
-    words.add_password(None, base, "lab", word)
-    return urllib.request.build_opener(urllib.request.HTTPDigestAuthHandler(words))
+def with_password(word, path, body, headers=()):
+    """(status, body) of a request curl makes with digest authentication
+    (the password on its standard input, never on a command line)."""
+    command = ["curl", "-s", "--digest", "-K", "-", "-w", "\n%{http_code}", "--data-binary",
+               body]
+    for header in headers:
+        command += ["-H", header]
+    out = subprocess.run(command + [base + path], input=f'user = "lab:{word}"\n',
+                         capture_output=True, text=True, check=True).stdout
+    text, status = out.rsplit("\n", 1)
+    return int(status), text
 
 
 status, _, page = fetch("/")
@@ -55,14 +63,12 @@ inst.write("*RST;FREQ 500")
 status, headers, _ = fetch("/scpi", b"FREQ 700")
 assert status == 401 and headers.get("WWW-Authenticate", "").startswith("Digest "), \
     (status, headers)
-status, _, _ = fetch("/scpi", b"FREQ 700", opener=with_password(password + "x"))
+status, _ = with_password(password + "x", "/scpi", "FREQ 700")
 assert status == 401, status
 assert inst.query("FREQ?") == "5.0000000000E+02", "changed without the password"
-status, _, _ = fetch("/scpi", b"FREQ 700", {"Origin": "http://evil.example"},
-                     opener=with_password(password))
+status, _ = with_password(password, "/scpi", "FREQ 700", ["Origin: http://evil.example"])
 assert status == 403, status
-status, _, answer = fetch("/scpi", b"FREQ 700;FREQ?", {"Origin": base},
-                          opener=with_password(password))
+status, answer = with_password(password, "/scpi", "FREQ 700;FREQ?", [f"Origin: {base}"])
 assert status == 200 and answer.strip() == "7.0000000000E+02", (status, answer)
 print("welcome page and identification read; a change refused without the password, "
       "taken with it")
