@@ -194,9 +194,37 @@ def case_changes_are_refused_unless_they_are_the_page_own(driver, base, scpi, re
     assert scpi.query("FREQ?") == "5.0000000000E+02"
 
 
+def case_event_streams_are_bounded_and_freed(driver, base, scpi, recorder):
+    """At most 32 pages follow the instrument; one closed frees its place
+    at once, not at the next keep-alive."""
+    host, port = base.removeprefix("http://").split(":")
+
+    def stream():
+        sock = socket.create_connection((host, int(port)))
+        sock.sendall(f"GET /events HTTP/1.1\r\nHost: {host}:{port}\r\n\r\n".encode())
+        sock.settimeout(10)
+        return sock, sock.recv(4096).split(b"\r\n", 1)[0]
+
+    driver.get("about:blank")  # (the browser's own stream closed)
+    opened = []
+    try:
+        for _ in range(32):
+            opened.append(stream())
+        assert all(status.endswith(b" 200 OK") for _, status in opened), opened[-1][1]
+        extra, status = stream()
+        extra.close()
+        assert status.endswith(b" 503 Service Unavailable"), status
+        opened.pop()[0].close()
+        assert wait_for(lambda: stream()[1].endswith(b" 200 OK"), 5), "the place stayed taken"
+    finally:
+        for sock, _ in opened:
+            sock.close()
+
+
 CASES = [case_panel_sets_what_plays, case_scpi_change_shows_on_the_page,
          case_display_text_shows_as_text, case_identification_validates_and_opens,
-         case_changes_are_refused_unless_they_are_the_page_own]
+         case_changes_are_refused_unless_they_are_the_page_own,
+         case_event_streams_are_bounded_and_freed]
 
 
 def main():

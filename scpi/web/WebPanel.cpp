@@ -292,7 +292,9 @@ std::string WebPanel::Picture(const std::vector<std::int16_t>& loop, double freq
     shown = std::clamp<std::size_t>(shown, 2, loop.size());
     const std::size_t columns = std::min<std::size_t>(shown, kPictureWidth / 2);
     std::string path;
-    const auto y = [](int sample) { return middle - sample * (middle - 2) / 32768; };
+    const auto y = [](int sample) {
+        return middle - static_cast<int>(std::lround(sample * (middle - 2) / 32767.5));
+    };
     for (std::size_t column = 0; column < columns; ++column) {
         const auto first = loop.begin() + static_cast<std::ptrdiff_t>(column * shown / columns);
         const auto last =

@@ -129,6 +129,15 @@ std::string WebServer::Start(int listenFd)
 void WebServer::AddDescriptors(std::vector<pollfd>& fds)
 {
     fds.push_back({m_epollFd, POLLIN, 0});
+    m_watched.clear();
+    for (Stream& stream : m_streams) {
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(stream.connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (stream.suspended && info != nullptr) {
+            fds.push_back({info->connect_fd, POLLRDHUP, 0});
+            m_watched.push_back(&stream);
+        }
+    }
 }
 
 int WebServer::TimeoutMs() const
@@ -151,8 +160,17 @@ int WebServer::TimeoutMs() const
     return timeout;
 }
 
-void WebServer::Dispatch(const pollfd*, std::size_t)
+void WebServer::Dispatch(const pollfd* fds, std::size_t count)
 {
+    // A page closed while its stream waited: ended now, not at the next
+    // keep-alive, so its place is free at once.
+    for (std::size_t i = 1; i < count && i - 1 < m_watched.size(); ++i) {
+        if ((fds[i].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+            m_watched[i - 1]->failed = true;
+            Resume(*m_watched[i - 1]);
+        }
+    }
+    m_watched.clear();
     MHD_run(m_daemon);
     // (whatever changed since: this loop's SCPI clients, the device, the page)
     for (auto it = m_waiting.begin(); it != m_waiting.end();) {

@@ -58,7 +58,7 @@ private:
         MHD_Connection* connection = nullptr;
         std::string unread;
         bool suspended = false;
-        bool failed = false;  // too much left unread: ended
+        bool failed = false;  // too much left unread, or its client gone: ended
     };
 
     static MHD_Result OnRequest(void* self, MHD_Connection* connection, const char* url,
@@ -90,6 +90,9 @@ private:
     int m_epollFd = -1;
     bool m_identifying = false;
     std::list<Stream> m_streams;
+    // The suspended streams whose sockets the last poll watched for a
+    // client gone (the library sees nothing of a suspended connection).
+    std::vector<Stream*> m_watched;
     std::list<Request*> m_waiting;  // messages that wait for the sound
     std::string m_state;            // what the streams were last sent
     std::chrono::steady_clock::time_point m_nextKeepAlive;
