@@ -24,6 +24,7 @@ import pyvisa
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select
 
 import SinkRecording
@@ -86,14 +87,19 @@ def http(base, path, body=None, headers=None):
 
 
 def case_panel_sets_what_plays(driver, base, scpi, recorder):
-    """Shape, frequency, amplitude and output set on the page: the sink
-    plays the tool's loop for them, and the page says and draws it."""
+    """Shape, frequency, amplitude and output set on the page from the
+    keyboard: the sink plays the tool's loop for them, and the page says
+    and draws it; every control has a name a screen reader reads."""
     scpi.write("*RST;*CLS")
     print(f"     page load {1000 * open_panel(driver, base):.0f} ms")
+    controls = driver.find_elements(By.CSS_SELECTOR, "main input, main select, button")
+    unnamed = [c.get_attribute("outerHTML") for c in controls
+               if c.is_displayed() and not c.accessible_name]
+    assert len(controls) >= 14 and not unnamed, unnamed
     Select(field(driver, 1, "function")).select_by_value("SQU")
     typed(driver, field(driver, 1, "frequency"), "1000")
     typed(driver, field(driver, 1, "amplitude"), "1")
-    field(driver, 1, "output").click()
+    field(driver, 1, "output").send_keys(Keys.SPACE)  # (the keyboard alone)
     assert wait_for(lambda: scpi.query("OUTP1?") == "1"), "the output did not go on"
     assert scpi.query("FUNC?;FREQ?;VOLT?") == "SQU;1.0000000000E+03;1.0000000000E+00"
     assert plays(recorder, rendered("1000", "-w", "square", "--level", "0.5"),
