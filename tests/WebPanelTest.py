@@ -111,7 +111,14 @@ def case_panel_sets_what_plays(driver, base, scpi, recorder):
     heights = {int(y) for y in re.findall(r"L\d+ (\d+)", path)}
     assert len(heights) >= 2 and len(path) > 100, path  # (a square's two levels, not a line)
     assert scpi.query("SYST:ERR?") == '0,"No error"'
-    scpi.write("OUTP OFF")
+    # Corrected as a script's would be: the field shows what plays, and the
+    # page's error queue why.
+    typed(driver, field(driver, 1, "frequency"), "20000")
+    assert wait_for(lambda: field(driver, 1, "frequency").get_attribute("value") == "16000")
+    errors = driver.find_element(By.ID, "errors")
+    assert wait_for(lambda: errors.text.startswith("-222, Data out of range; Frequency is too high")), \
+        errors.text
+    scpi.write("*CLS;OUTP OFF")
 
 
 def case_scpi_change_shows_on_the_page(driver, base, scpi, recorder):

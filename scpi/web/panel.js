@@ -57,7 +57,10 @@ function build(n) {
   section.querySelector("svg").setAttribute("aria-labelledby", `ch${n}-sentence`);
   for (const [name, command] of Object.entries(COMMANDS)) {
     const element = control(section, name);
+    // (what the user is typing is not overwritten until it is sent)
+    element.addEventListener("input", () => { element.dataset.editing = "1"; });
     element.addEventListener("change", () => {
+      delete element.dataset.editing;
       const value = name === "output" ? element.checked : element.value.trim();
       if (!WORDS.has(name) && !NUMBER.test(value)) {
         say(`${element.labels[0].textContent}: "${value}" is not a number`);
@@ -73,7 +76,7 @@ function build(n) {
 function show(section, channel) {
   for (const name of Object.keys(COMMANDS)) {
     const element = control(section, name);
-    if (element === document.activeElement && name !== "output") {
+    if (element.dataset.editing) {
       continue;  // (not under the user's hands)
     }
     if (name === "output") {
