@@ -234,6 +234,36 @@ def case_event_streams_are_bounded_and_freed(driver, base, scpi, recorder):
             sock.close()
 
 
+def device_lost_shows_on_the_page(driver, folder):
+    """The sound server killed under a playing instrument (a private one
+    of this case's own): the page says the device is lost."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts",
+                          "sound-server")
+    sound = os.path.join(folder, "lost-sound")
+    started = subprocess.run([script, "start", sound], capture_output=True, text=True, check=True)
+    env = dict(os.environ, PULSE_SINK="stereosink",
+               **dict(re.findall(r"export (\w+)=['\"]?([^'\"\n]+)", started.stdout)))
+    log_path = os.path.join(folder, "lost.log")
+    with open(log_path, "w") as log_file:
+        server = subprocess.Popen([SCPI, "--listen", "127.0.0.1:0", "--http", "127.0.0.1:0"],
+                                  stderr=log_file, env=env)
+    try:
+        assert wait_for(lambda: "web pages on" in open(log_path).read())
+        log = open(log_path).read()
+        scpi = Scpi(int(re.search(r"listening on 127.0.0.1:(\d+)", log).group(1)))
+        assert scpi.query("OUTP ON;*OPC?") == "1"
+        open_panel(driver, "http://" + re.search(r"web pages on http://([\d.:]+)/", log).group(1))
+        with open(os.path.join(sound, "pulse.pid")) as pid:
+            os.kill(int(pid.read()), signal.SIGKILL)
+        killed = time.monotonic()
+        assert wait_for(lambda: "the sound device is lost" in field(driver, 1, "sentence").text)
+        print(f"     the device lost on the page after {1000 * (time.monotonic() - killed):.0f} ms")
+    finally:
+        server.kill()
+        server.wait()
+        subprocess.run([script, "stop", sound], capture_output=True)
+
+
 CASES = [case_panel_sets_what_plays, case_scpi_change_shows_on_the_page,
          case_display_text_shows_as_text, case_identification_validates_and_opens,
          case_changes_are_refused_unless_they_are_the_page_own,
@@ -257,10 +287,12 @@ def main():
         recorder = Recorder()
         driver = browser(os.path.join(folder.name, "profile"))
         failed = 0
-        for case in CASES + [case_identify]:
+        for case in CASES + [case_identify, device_lost_shows_on_the_page]:
             try:
                 if case is case_identify:
                     case(driver, base, scpi, recorder, log)
+                elif case is device_lost_shows_on_the_page:
+                    case(driver, folder.name)
                 else:
                     case(driver, base, scpi, recorder)
                 print(f"ok   {case.__name__}")
@@ -268,7 +300,7 @@ def main():
                 failed += 1
                 where = traceback.extract_tb(error.__traceback__)[-1]
                 print(f"FAIL {case.__name__} (line {where.lineno}: {where.line}): {error}")
-        print(f"{len(CASES) + 1 - failed} passed, {failed} failed")
+        print(f"{len(CASES) + 2 - failed} passed, {failed} failed")
         return 1 if failed else 0
     finally:
         if driver is not None:
