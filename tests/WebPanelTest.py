@@ -22,6 +22,7 @@ import urllib.request
 
 import pyvisa
 from selenium import webdriver
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -74,6 +75,14 @@ def field(driver, channel, name):
 def typed(driver, element, text):
     element.clear()
     element.send_keys(text + "\n")  # (Enter: the change event)
+
+
+def body_text(driver):
+    """The page's text; "" while a navigation replaces the page."""
+    try:
+        return driver.find_element(By.TAG_NAME, "body").text
+    except StaleElementReferenceException:
+        return ""
 
 
 def http(base, path, body=None, headers=None):
@@ -163,10 +172,10 @@ def case_identify(driver, base, scpi, recorder, log):
                  "Firmware revision", "VISA resource string"):
         assert driver.find_elements(By.XPATH, f"//th[text()='{item}']"), item
     driver.find_element(By.XPATH, "//button[text()='Identify']").click()
-    assert wait_for(lambda: "Identify is on" in driver.find_element(By.TAG_NAME, "body").text)
+    assert wait_for(lambda: "Identify is on" in body_text(driver))
     assert wait_for(lambda: "identify on" in log()), log()
     driver.find_element(By.XPATH, "//button[text()='Stop identifying']").click()
-    assert wait_for(lambda: "Identify is off" in driver.find_element(By.TAG_NAME, "body").text)
+    assert wait_for(lambda: "Identify is off" in body_text(driver))
 
 
 def case_identification_validates_and_opens(driver, base, scpi, recorder):
