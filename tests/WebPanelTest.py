@@ -22,7 +22,7 @@ import urllib.request
 
 import pyvisa
 from selenium import webdriver
-from selenium.common.exceptions import StaleElementReferenceException
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -81,7 +81,7 @@ def body_text(driver):
     """The page's text; "" while a navigation replaces the page."""
     try:
         return driver.find_element(By.TAG_NAME, "body").text
-    except StaleElementReferenceException:
+    except (NoSuchElementException, StaleElementReferenceException):
         return ""
 
 
