@@ -11,6 +11,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 wavegen, sound_dir = sys.argv[1], sys.argv[2]
 failures = []
@@ -43,14 +44,19 @@ def find_app():
 
 
 def find(root, predicate):
-    if predicate(root):
-        return root
-    for i in range(root.childCount):
-        child = root.getChildAtIndex(i)
-        if child is not None:
-            found = find(child, predicate)
-            if found is not None:
-                return found
+    """The first object under root that predicate takes; None, also when
+    an object goes away while the tree is walked (a box closing)."""
+    try:
+        if predicate(root):
+            return root
+        for i in range(root.childCount):
+            child = root.getChildAtIndex(i)
+            if child is not None:
+                found = find(child, predicate)
+                if found is not None:
+                    return found
+    except GLib.GError:
+        return None
     return None
 
 
