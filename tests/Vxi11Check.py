@@ -76,11 +76,15 @@ def session(host):
     assert other.device_lock(link, 0, 0) == 11
     # A lock asked with waitlock waits for the holder to let go, while the
     # holder is served (PyVISA's lock_excl(3000) is such a call).
-    threading.Timer(0.5, first.unlock).start()
+    unlocking = threading.Timer(0.5, first.unlock)
+    unlocking.start()
     started = time.monotonic()
     assert other.device_lock(link, 1, 3000) == 0
     assert 0.3 < time.monotonic() - started < 2.5, time.monotonic() - started
     assert other.device_unlock(link) == 0
+    # (the unlock's reply read before the link carries another call: the
+    # lock can be granted before the timer's thread has read it)
+    unlocking.join()
     first.lock_excl()
     first.unlock()
     assert other.destroy_link(link) == 0
