@@ -225,28 +225,6 @@ int InterfaceOf(const in_addr& address)
     return index;
 }
 
-// The addresses a client can reach the instrument at: the one it listens
-// on, or each IPv4 address of an interface that is up for 0.0.0.0.
-std::vector<std::string> ReachableAddresses(const in_addr& address)
-{
-    std::vector<std::string> addresses;
-    char text[INET_ADDRSTRLEN];
-    ifaddrs* list = nullptr;
-    if (address.s_addr != htonl(INADDR_ANY) || getifaddrs(&list) != 0) {
-        addresses.push_back(inet_ntop(AF_INET, &address, text, sizeof text));
-        return addresses;
-    }
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (entry->ifa_addr != nullptr && entry->ifa_addr->sa_family == AF_INET &&
-            (entry->ifa_flags & IFF_UP) != 0) {
-            const auto* where = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-            addresses.push_back(inet_ntop(AF_INET, &where->sin_addr, text, sizeof text));
-        }
-    }
-    freeifaddrs(list);
-    return addresses;
-}
-
 void Warn(const std::string& what)
 {
     std::fprintf(stderr, "wavegen-scpi: warning: %s\n", what.c_str());
@@ -314,12 +292,6 @@ unsigned short PortOf(int fd)
     return ntohs(bound.sin_port);
 }
 
-bool IsLoopback(const std::string& address)
-{
-    in_addr parsed{};
-    return inet_pton(AF_INET, address.c_str(), &parsed) == 1 && (ntohl(parsed.s_addr) >> 24) == 127;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -358,7 +330,7 @@ int main(int argc, char** argv)
     getsockname(listenFd, reinterpret_cast<sockaddr*>(&bound), &boundSize);
     std::fprintf(stderr, "wavegen-scpi: listening on %s:%u, playing on PCM '%s'\n",
                  options.address.c_str(), ntohs(bound.sin_port), options.device.c_str());
-    const bool onLan = (ntohl(bound.sin_addr.s_addr) >> 24) != 127;  // not 127.0.0.0/8
+    const bool onLan = !NetworkInterface::IsLoopback(bound.sin_addr);
     if (onLan) {
         std::fprintf(stderr,
                      "wavegen-scpi: warning: %s is not a loopback address; SCPI has no "
@@ -401,10 +373,12 @@ int main(int argc, char** argv)
         }
     }
     std::fprintf(stderr, "wavegen-scpi: serial number %s; open it as", options.serial.c_str());
-    for (const std::string& address : ReachableAddresses(bound.sin_addr)) {
-        std::fprintf(stderr, " TCPIP::%s::%u::SOCKET", address.c_str(), ntohs(bound.sin_port));
+    const std::vector<NetworkInterface> interfaces = NetworkInterface::Serving(bound.sin_addr);
+    for (const NetworkInterface& where : interfaces) {
+        std::fprintf(stderr, " TCPIP::%s::%u::SOCKET", where.address.c_str(),
+                     ntohs(bound.sin_port));
         if (vxi11.Registered()) {
-            std::fprintf(stderr, " TCPIP::%s::INSTR", address.c_str());
+            std::fprintf(stderr, " TCPIP::%s::INSTR", where.address.c_str());
         }
     }
     std::fputs("\n", stderr);
@@ -418,8 +392,8 @@ int main(int argc, char** argv)
     WebPanel panel(instrument,
                    {"wavegen", "wavegen-scpi", options.serial, WAVEGEN_VERSION,
                     "wavegen: a sound card's function generator, two channels"},
-                   {NetworkInterface::HostName(), NetworkInterface::Serving(bound.sin_addr),
-                    ntohs(bound.sin_port), webPort, vxi11.Registered()});
+                   {NetworkInterface::HostName(), interfaces, ntohs(bound.sin_port), webPort,
+                    vxi11.Registered()});
     WebServer web(panel, instrument, password);
     if (webFd >= 0) {
         if (const std::string failure = web.Start(webFd); !failure.empty()) {
@@ -429,7 +403,7 @@ int main(int argc, char** argv)
         sources.push_back(&web);
         std::fprintf(stderr, "wavegen-scpi: web pages on http://%s:%u/ (front panel: /panel)\n",
                      webAddress.c_str(), webPort);
-        if (!IsLoopback(webAddress)) {
+        if (!NetworkInterface::IsLoopback(webAddress)) {
             std::fprintf(stderr,
                          "wavegen-scpi: warning: %s is not a loopback address; anyone who "
                          "reaches port %u can read the web pages, and %s\n",
@@ -444,7 +418,7 @@ int main(int argc, char** argv)
     if (vxi11.Registered()) {
         services.push_back({"_vxi-11._tcp", 111, ""});  // (rpcbind's port, where clients ask)
     }
-    if (webFd >= 0 && !IsLoopback(webAddress)) {
+    if (webFd >= 0 && !NetworkInterface::IsLoopback(webAddress)) {
         services.push_back({"_lxi._tcp", webPort, ""});
         services.push_back({"_http._tcp", webPort, "path=/"});
     }

@@ -83,6 +83,17 @@ std::vector<NetworkInterface> NetworkInterface::Serving(const in_addr& listen)
     return found;
 }
 
+bool NetworkInterface::IsLoopback(const in_addr& address)
+{
+    return (ntohl(address.s_addr) >> 24) == 127;
+}
+
+bool NetworkInterface::IsLoopback(const std::string& dotted)
+{
+    in_addr address{};
+    return inet_pton(AF_INET, dotted.c_str(), &address) == 1 && IsLoopback(address);
+}
+
 std::string NetworkInterface::HostName()
 {
     char name[256] = {};

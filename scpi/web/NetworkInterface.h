@@ -17,6 +17,10 @@ struct NetworkInterface {
     // The interfaces that serve `listen`: the one that holds it, or each
     // that is up for 0.0.0.0. An address no interface holds is given alone.
     static std::vector<NetworkInterface> Serving(const in_addr& listen);
+    // Whether an address is in 127.0.0.0/8; a text that is no IPv4
+    // address is not.
+    static bool IsLoopback(const in_addr& address);
+    static bool IsLoopback(const std::string& dotted);
     // The computer's host name.
     static std::string HostName();
 };

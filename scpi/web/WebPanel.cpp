@@ -170,7 +170,7 @@ std::string WebPanel::WelcomePage(bool identifying) const
     Row(page, "Manufacturer", m_identity.manufacturer);
     Row(page, "Serial number", m_identity.serial);
     Row(page, "Description", m_identity.description);
-    Row(page, "LXI version", "1.5 (LXI Device Specification 2016; not certified)");
+    Row(page, "LXI version", "1.5 (not certified)");
     Row(page, "LXI extended functions", "none");
     Row(page, "Host name", m_reach.hostName);
     Row(page, "Firmware revision", m_identity.firmware);

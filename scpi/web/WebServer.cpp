@@ -35,7 +35,8 @@ bool FromLoopback(MHD_Connection* connection)
     }
     const sockaddr* address = info->client_addr;
     if (address->sa_family == AF_INET) {
-        return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
+        return NetworkInterface::IsLoopback(
+            reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
     }
     if (address->sa_family == AF_INET6) {
         const in6_addr& six = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
@@ -56,8 +57,7 @@ bool NamesLoopback(const std::string& host)
     if (name == "localhost" || name == "[::1]") {
         return true;
     }
-    in_addr address{};
-    return inet_pton(AF_INET, name.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
+    return NetworkInterface::IsLoopback(name);
 }
 
 std::string Trimmed(std::string message)
