@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the SCPI instrument (on a silent output) and
 // checks what must always hold: its input and answers stay bounded, the error queue
-// stays within its size, and the output is on only while something plays.
+// stays within its size, and a channel is on only while something plays.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -69,8 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!exchange.Accepting()) {
             std::abort();
         }
-        // On exactly while one device plays; never two.
-        const bool on = instrument.Execute("OUTP?") == "1";
+        // A channel on exactly while the one device plays (both channels
+        // share it); never two devices.
+        const bool on = instrument.Execute("OUTP1?;:OUTP2?") != "0;0";
         if (device.m_open > 1 || on != (device.m_open == 1 && device.m_playing == 1)) {
             std::abort();
         }
